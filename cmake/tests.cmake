@@ -1,0 +1,55 @@
+# Every folder tests/NAME with .cc files becomes the GoogleTest program
+# NAME_tests. Folders built for one platform only: win32 (Windows, run under
+# Wine) and native-only ones listed below. A folder may add its own rules in
+# tests/NAME/rules.cmake.
+enable_testing()
+
+if(CMAKE_CROSSCOMPILING)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(USERMGR_GTEST gtest gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  set(USERMGR_GTEST GTest::gtest GTest::gtest_main)
+endif()
+
+set(USERMGR_TEST_ROOT ${PROJECT_SOURCE_DIR}/tests)
+file(GLOB test_dirs LIST_DIRECTORIES true ${USERMGR_TEST_ROOT}/*)
+foreach(dir ${test_dirs})
+  if(NOT IS_DIRECTORY ${dir})
+    continue()
+  endif()
+  get_filename_component(name ${dir} NAME)
+  if(name STREQUAL "fuzz")
+    continue()
+  endif()
+  set(windows_only FALSE)
+  if(name STREQUAL "win32" OR name STREQUAL "gui")
+    set(windows_only TRUE)
+  endif()
+  if(windows_only AND NOT WIN32)
+    continue()
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cc)
+  if(srcs)
+    add_executable(${name}_tests ${srcs})
+    target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR})
+    target_compile_options(${name}_tests PRIVATE ${USERMGR_GBK_FLAGS})
+    target_compile_definitions(${name}_tests PRIVATE
+      USERMGR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      USERMGR_BINARY_DIR="${CMAKE_BINARY_DIR}"
+      USERMGR_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/../shared/fixtures/mdb")
+    target_link_libraries(${name}_tests PRIVATE program vorta_core mdb ${USERMGR_GTEST})
+    if(CMAKE_CROSSCOMPILING)
+      add_test(NAME ${name}_tests COMMAND ${name}_tests)
+    else()
+      gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR} PROPERTIES TIMEOUT 600)
+    endif()
+  endif()
+  if(EXISTS ${dir}/rules.cmake)
+    include(${dir}/rules.cmake)
+  endif()
+endforeach()

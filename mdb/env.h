@@ -1,0 +1,43 @@
+// The file layer. Every byte the engine reads or writes goes through an Env,
+// so tests can replace it to inject I/O errors and to cut a process off after
+// the N-th write.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mdb/status.h"
+
+namespace mdb {
+
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads exactly n bytes at offset; a short read is an IOError.
+  virtual Status Read(uint64_t offset, size_t n, void* out) = 0;
+  virtual Status Write(uint64_t offset, const void* data, size_t n) = 0;
+  virtual Status Size(uint64_t* size) = 0;
+  virtual Status Truncate(uint64_t size) = 0;
+  // Durable when it returns.
+  virtual Status Sync() = 0;
+  // Byte-range locks on the file itself; ranges may lie past the end.
+  // A lock that another process holds fails with Busy at once; callers retry.
+  virtual Status Lock(uint64_t offset, uint64_t length, bool exclusive) = 0;
+  virtual Status Unlock(uint64_t offset, uint64_t length) = 0;
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+  // Paths are UTF-8.
+  virtual Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) = 0;
+  virtual Status CreateFile(const std::string& path, std::unique_ptr<File>* out) = 0;  // fails if it exists
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual void SleepMicros(int micros) = 0;
+
+  // The process-wide default (POSIX or Win32).
+  static Env* Default();
+};
+
+}  // namespace mdb

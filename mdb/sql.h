@@ -1,0 +1,35 @@
+// Access SQL on top of the engine: SELECT, INSERT, UPDATE and DELETE as the
+// program and its users send them. Statement texts are UTF-16.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mdb/mdb.h"
+
+namespace mdb {
+
+// A query result walked one row at a time; it holds a bounded amount of memory
+// whatever the table's size (an ORDER BY keeps only sort keys and row ids).
+class RecordSet {
+ public:
+  virtual ~RecordSet() = default;
+  virtual const std::vector<std::u16string>& column_names() const = 0;
+  virtual const std::vector<ColumnType>& column_types() const = 0;
+  virtual int ColumnIndex(const std::u16string& name) const = 0;  // -1, case-insensitive
+  virtual bool AtEnd() const = 0;
+  virtual Status MoveFirst() = 0;
+  virtual Status MoveNext() = 0;
+  virtual Status Get(int column, Value* out) = 0;
+};
+
+// Runs a SELECT. The record set keeps the database's read lock until it is
+// destroyed.
+Status ExecuteQuery(Database* db, const std::u16string& sql, std::unique_ptr<RecordSet>* out);
+
+// Runs INSERT, UPDATE or DELETE as one transaction. param fills the one "?".
+Status ExecuteStatement(Database* db, const std::u16string& sql, const Binary* param,
+                        int64_t* rows_affected);
+
+}  // namespace mdb

@@ -1,0 +1,21 @@
+#include "mdb/status.h"
+
+namespace mdb {
+
+std::string Status::ToString() const {
+  const char* kind = "OK";
+  switch (code_) {
+    case Code::kOk: return "OK";
+    case Code::kNotFound: kind = "not found"; break;
+    case Code::kCorruption: kind = "corrupt file"; break;
+    case Code::kNotSupported: kind = "not supported"; break;
+    case Code::kInvalidArgument: kind = "invalid argument"; break;
+    case Code::kIOError: kind = "I/O error"; break;
+    case Code::kConstraint: kind = "constraint violated"; break;
+    case Code::kBusy: kind = "busy"; break;
+    case Code::kBadPassword: kind = "wrong password"; break;
+  }
+  return msg_.empty() ? std::string(kind) : std::string(kind) + ": " + msg_;
+}
+
+}  // namespace mdb
