@@ -1,0 +1,50 @@
+// Page-level access to a database file: reads, staged writes, atomic and
+// durable commits, recovery after a crash, and the locks that let several
+// processes share the file. The format code above never touches a File.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mdb/env.h"
+#include "mdb/status.h"
+
+namespace mdb {
+
+class Pager {
+ public:
+  static constexpr uint32_t kPageSize = 4096;  // Jet 4
+
+  virtual ~Pager() = default;
+
+  // Opens the file and, when writable, first rolls back a commit that a crash
+  // interrupted. Fails cleanly on a file too short to hold a header page.
+  static Status Open(Env* env, const std::string& path, bool writable, std::unique_ptr<Pager>* out);
+
+  // A read transaction sees one committed state of the file: it holds a
+  // shared lock, and pages read before another process's commit are never
+  // used after it (the cache lives only inside a transaction). Nests.
+  virtual Status BeginRead() = 0;
+  virtual void EndRead() = 0;
+
+  // A write transaction holds the exclusive lock (waiting a bounded time for
+  // other processes, then Busy). Reads inside it see the staged pages.
+  virtual Status BeginWrite() = 0;
+  // Makes every staged page durable together, or none of them.
+  virtual Status Commit() = 0;
+  virtual void Rollback() = 0;
+  virtual bool in_write() const = 0;
+
+  // Page bytes, valid until the transaction ends or the page is staged again.
+  // Outside any transaction Get runs in a read transaction of its own.
+  virtual Status Get(uint32_t page, const uint8_t** data) = 0;
+  // Stages a new image of an existing or appended page (write transaction).
+  virtual Status Put(uint32_t page, const uint8_t* data) = 0;
+  // Stages a zero-filled page past the current end; returns its number.
+  virtual Status Append(uint32_t* page) = 0;
+  // Pages in the file, staged appends included.
+  virtual uint32_t page_count() const = 0;
+};
+
+}  // namespace mdb
