@@ -1,0 +1,55 @@
+// The database unit (外部数据库): one connection to an MDB file and the record
+// sets opened on it. Texts cross in GBK; the engine works in UTF-16.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "runtime/value.h"
+
+namespace mdb {
+class Database;
+class RecordSet;
+}  // namespace mdb
+
+namespace vorta {
+
+class DatabaseUnit {
+ public:
+  DatabaseUnit();
+  ~DatabaseUnit();
+  DatabaseUnit(const DatabaseUnit&) = delete;
+  DatabaseUnit& operator=(const DatabaseUnit&) = delete;
+
+  // Opens file (a GBK path) with the database password; closes any open one.
+  bool OpenMdb(const rt::Text& file, const rt::Text& password);
+  // Releases every record set and the file; harmless when already closed.
+  void CloseDatabase();
+  bool is_open() const;
+
+  // A record-set number from 1 up, or 0 when the statement failed.
+  int Query(const rt::Text& sql);
+  void MoveFirst(int rs);
+  void MoveNext(int rs);
+  // True past the last record, at once for an empty result, and for an
+  // unknown record set.
+  bool IsAfterLast(int rs);
+  // The current record's value of a column (name matched without regard to
+  // case). A NULL field, an unknown column or a record set past its end give
+  // an empty value.
+  rt::Value ReadField(int rs, const rt::Text& column);
+  void CloseRecordSet(int rs);
+  // INSERT, UPDATE or DELETE; param fills the statement's one "?".
+  bool ExecuteSql(const rt::Text& sql, const rt::Bytes* param);
+
+  // Why the last call failed (UTF-8), for diagnostics; empty after success.
+  const std::string& last_error() const { return last_error_; }
+
+ private:
+  std::unique_ptr<mdb::Database> db_;
+  std::map<int, std::unique_ptr<mdb::RecordSet>> record_sets_;
+  int next_rs_ = 1;
+  std::string last_error_;
+};
+
+}  // namespace vorta
