@@ -1,0 +1,144 @@
+#!/bin/bash
+# Runs a Windows program under Wine with the project's own prefix, on a
+# private X display and with a time limit, so that no test can hang.
+#
+#   tests/wine/run.sh PROGRAM.exe [ARGS...]
+#
+# The prefix lives in build/wine-prefix (USERMGR_WINEPREFIX overrides it). It
+# is made on first use with Chinese fonts mapped and a virtual desktop, so
+# windows get their frames and title bars. Runs in one prefix are serialised
+# with a lock; after each run the prefix's leftover processes are ended.
+#
+# Environment: USERMGR_WINE_TIMEOUT (seconds, default 180),
+# USERMGR_WINE_DISPLAY=1 to use the current $DISPLAY instead of Xvfb.
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+prefix=${USERMGR_WINEPREFIX:-$root/build/wine-prefix}
+limit=${USERMGR_WINE_TIMEOUT:-180}
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 PROGRAM.exe [ARGS...]" >&2
+  exit 2
+fi
+prog=$1
+shift
+if [ ! -f "$prog" ]; then
+  echo "run.sh: no such program: $prog" >&2
+  exit 2
+fi
+
+# PE32 (0x10b) or PE32+ (0x20b): the optional header's magic.
+pe_magic() {
+  local off
+  off=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$off" ] || return 1
+  od -An -t x2 -j $((off + 24)) -N 2 "$1" 2>/dev/null | tr -d ' '
+}
+
+magic=$(pe_magic "$prog")
+case "$magic" in
+  020b)
+    loader=/usr/lib/wine/wine64
+    ;;
+  010b)
+    loader=/usr/lib/wine/wine
+    if [ ! -x "$loader" ] || ! "$loader" --version >/dev/null 2>&1; then
+      echo "run.sh: $prog is a 32-bit Windows program (PE32), and 32-bit Wine cannot run" >&2
+      echo "run.sh: on this machine (no wine32, or the kernel does not run 32-bit code)." >&2
+      echo "run.sh: build the win64 preset to run the Windows tests here." >&2
+      exit 77
+    fi
+    ;;
+  *)
+    echo "run.sh: $prog is not a Windows program (no PE header)" >&2
+    exit 2
+    ;;
+esac
+if [ ! -x "$loader" ]; then
+  echo "run.sh: Wine is not installed ($loader missing)" >&2
+  exit 2
+fi
+
+export WINEPREFIX=$prefix
+export WINELOADER=$loader
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver
+export WINESERVER=$server
+
+mkdir -p "$(dirname "$prefix")"
+exec 9>"$prefix.lock"
+if ! flock -w $((limit + 60)) 9; then
+  echo "run.sh: the Wine prefix $prefix stays locked by another run" >&2
+  exit 2
+fi
+
+# Display: one private Xvfb per run.
+xvfb_pid=
+cleanup() {
+  "$server" -k >/dev/null 2>&1
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+}
+trap cleanup EXIT
+if [ "${USERMGR_WINE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
+  if ! command -v Xvfb >/dev/null; then
+    echo "run.sh: Xvfb is not installed" >&2
+    exit 2
+  fi
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$xvfb_pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
+      export DISPLAY=":$n"
+      break
+    fi
+    xvfb_pid=
+  done
+  if [ -z "$xvfb_pid" ]; then
+    echo "run.sh: could not start Xvfb" >&2
+    exit 2
+  fi
+fi
+
+# First use: create the prefix, map the dialog fonts to one with Chinese
+# glyphs, and give every program a virtual desktop (frames and title bars
+# drawn even without a window manager).
+if [ ! -f "$prefix/.usermgr-ready" ]; then
+  echo "run.sh: setting up the Wine prefix $prefix (once, about 20 s)" >&2
+  timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+  font="WenQuanYi Zen Hei"
+  reg=$(mktemp --suffix=.reg)
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
+    for f in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "SimSun" "Microsoft Sans Serif" "Segoe UI" "MS Sans Serif"; do
+      printf '"%s"="%s"\r\n' "$f" "$font"
+    done
+    printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n'
+    printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1024x768"\r\n'
+    printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n'
+  } >"$reg"
+  timeout 120 "$loader" regedit "Z:${reg//\//\\}" >/dev/null 2>&1
+  rm -f "$reg"
+  "$server" -w
+  touch "$prefix/.usermgr-ready"
+fi
+
+timeout --kill-after=5 "$limit" "$loader" "$prog" "$@"
+rc=$?
+if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+  echo "run.sh: $prog did not end within $limit s and was stopped" >&2
+fi
+exit $rc
