@@ -1,0 +1,59 @@
+// The database object: the pager, the header and the catalog of one file.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mdb/catalog.h"
+#include "mdb/header.h"
+#include "mdb/mdb.h"
+#include "mdb/pager.h"
+
+namespace mdb {
+
+class TableImpl;
+
+class DatabaseImpl : public Database {
+ public:
+  DatabaseImpl(Env* env, std::string path, std::unique_ptr<Pager> pager, bool read_only);
+  ~DatabaseImpl() override;
+
+  // Reads the header (checking the password) and the catalog.
+  Status Load(const OpenOptions& options);
+
+  Status ListTables(std::vector<std::u16string>* names) override;
+  Status OpenTable(const std::u16string& name, std::unique_ptr<Table>* out) override;
+  Status Begin() override;
+  Status Commit() override;
+  void Rollback() override;
+  Status BeginRead() override;
+  void EndRead() override;
+  Status Check(std::vector<std::string>* faults) override;  // check.cc
+
+  // For the table layer and the writer.
+  Env* env() const { return env_; }
+  const std::string& path() const { return path_; }
+  Pager* pager() const { return pager_.get(); }
+  bool read_only() const { return read_only_; }
+  const DatabaseHeader& header() const { return header_; }
+  const Catalog& catalog() const { return catalog_; }
+  // Re-reads the catalog (after another process or a write changed it).
+  Status ReloadCatalog();
+  Status OpenTableImpl(const std::u16string& name, std::unique_ptr<TableImpl>* out);
+  // Opens a table by its tdef page, e.g. the other side of a relationship.
+  Status OpenTableAt(uint32_t tdef_page, std::unique_ptr<TableImpl>* out);
+  // True while Begin() .. Commit()/Rollback() is open.
+  bool in_transaction() const { return in_transaction_; }
+
+ private:
+  Env* env_;
+  std::string path_;
+  std::unique_ptr<Pager> pager_;
+  bool read_only_;
+  bool in_transaction_ = false;
+  DatabaseHeader header_;
+  Catalog catalog_;
+};
+
+}  // namespace mdb
