@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: the native tests, the same under
+# the sanitizers, the fuzzers for a short bounded time, and the Windows tests
+# under Wine with a virtual display. Installs what is missing first.
+set -uo pipefail
+cd "$(dirname "$0")"
+bash scripts/setup.sh || exit 1
+
+failed_steps=()
+passed=0
+failed=0
+
+step() {  # step NAME COMMAND...
+  local name=$1; shift
+  echo "=== $name"
+  if "$@"; then return 0; fi
+  failed_steps+=("$name")
+  return 1
+}
+
+# ctest's summary line counts the tests of one run.
+run_ctest() {  # run_ctest PRESET
+  local log
+  log=$(mktemp)
+  ctest --preset "$1" -j2 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -n "$line" ]; then
+    local total nfail
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    nfail=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - nfail))
+    failed=$((failed + nfail))
+  elif [ $rc -ne 0 ]; then
+    failed=$((failed + 1))
+  fi
+  rm -f "$log"
+  return $rc
+}
+
+build() {  # build PRESET
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
+}
+
+step "build native" build native && step "test native" run_ctest native
+step "build native-asan" build native-asan && step "test native-asan" run_ctest native-asan
+step "build fuzz" build fuzz && step "fuzz" bash scripts/fuzz.sh 20
+step "build win32" build win32 && step "check win32 binaries" bash scripts/check-win32.sh
+step "build win64" build win64 && step "test win64 under wine" run_ctest win64
+if bash scripts/can-run-32.sh 2>/dev/null; then
+  step "test win32 under wine" run_ctest win32
+else
+  echo "=== 32-bit Windows programs cannot run on this machine; the Windows tests ran from the 64-bit build"
+fi
+
+echo
+if [ ${#failed_steps[@]} -gt 0 ]; then
+  echo "failed steps: ${failed_steps[*]}"
+  [ $failed -eq 0 ] && failed=${#failed_steps[@]}
+fi
+echo "summary: $passed passed, $failed failed"
+[ ${#failed_steps[@]} -eq 0 ] && [ $failed -eq 0 ]
