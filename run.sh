@@ -17,4 +17,9 @@ if [ ! -f "$dir/access.mdb" ]; then
   build/native/usermgr-db demo "$dir/access.mdb"
 fi
 
-exec bash tests/wine/run.sh --show "$dir/usermgr.exe"
+if [ -n "${DISPLAY:-}" ]; then
+  export USERMGR_WINE_DISPLAY=1
+else
+  echo "no DISPLAY: the program runs on a virtual display (Xvfb)"
+fi
+USERMGR_WINE_TIMEOUT=0 exec bash tests/wine/run.sh "$dir/usermgr.exe"
