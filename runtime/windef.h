@@ -29,6 +29,9 @@ enum class ControlKind : uint8_t {
 constexpr uint32_t kEditMultiLine = 1u << 0;  // multi-line with a vertical scroll bar
 constexpr uint32_t kEditPassword = 1u << 1;   // one "*" per character
 
+// Button settings.
+constexpr uint32_t kButtonDefault = 1u << 0;  // the Enter key presses it
+
 using Handler = void (*)();
 
 struct ColumnDef {
@@ -42,7 +45,7 @@ struct ControlDef {
   const char* parent;  // nullptr: the window; else the name of a group box
   int left, top, width, height;  // relative to the parent's client area
   const char* caption;           // caption or start text (GBK), may be nullptr
-  uint32_t flags;                // kind-specific settings (kEdit*)
+  uint32_t flags;                // kind-specific settings (kEdit*, kButton*)
   const char* const* items;      // combo box items, nullptr-terminated
   const ColumnDef* columns;      // list view columns
   int column_count;

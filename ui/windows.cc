@@ -37,8 +37,8 @@ constexpr ControlDef Plain(const char* name, ControlKind kind, const char* paren
   return ControlDef{name, kind, parent, l, t, w, h, caption, flags, nullptr, nullptr, 0, nullptr, nullptr};
 }
 constexpr ControlDef Button(const char* name, const char* parent, int l, int t, int w, int h,
-                            const char* caption, rt::Handler on_click) {
-  return ControlDef{name, ControlKind::Button, parent, l, t, w, h, caption, 0, nullptr, nullptr, 0,
+                            const char* caption, rt::Handler on_click, uint32_t flags = 0) {
+  return ControlDef{name, ControlKind::Button, parent, l, t, w, h, caption, flags, nullptr, nullptr, 0,
                     on_click, nullptr};
 }
 constexpr ControlDef List(const char* name, int l, int t, int w, int h, const ColumnDef* columns,
@@ -80,7 +80,7 @@ const ControlDef kLoginControls[] = {
     Plain("编辑框_用户名", ControlKind::Edit, nullptr, 112, 32, 112, 24, "张三"),
     Plain("标签2", ControlKind::Label, nullptr, 48, 80, 56, 24, "密码"),
     Plain("编辑框_密码", ControlKind::Edit, nullptr, 112, 80, 112, 24, "580274", rt::kEditPassword),
-    Button("按钮1", nullptr, 80, 120, 56, 24, "登录", accounts::OnLoginClicked),
+    Button("按钮1", nullptr, 80, 120, 56, 24, "登录", accounts::OnLoginClicked, rt::kButtonDefault),
     Button("按钮2", nullptr, 184, 120, 56, 24, "取消", accounts::OnCancelClicked),
 };
 
