@@ -1,0 +1,431 @@
+#include "mdb/sql.h"
+
+#include <algorithm>
+
+#include "mdb/collation.h"
+#include "mdb/sql_ast.h"
+#include "mdb/sql_eval.h"
+#include "mdb/sql_parser.h"
+#include "mdb/sql_text.h"
+
+namespace mdb {
+
+namespace {
+
+// The current row of a cursor, each column read at most once per row.
+class CursorRow : public RowSource {
+ public:
+  CursorRow(Cursor* cursor, size_t columns) : cursor_(cursor), cache_(columns), have_(columns) {}
+  void Reset(Cursor* cursor) {
+    cursor_ = cursor;
+    std::fill(have_.begin(), have_.end(), false);
+    for (auto& v : cache_) v = Value();
+  }
+  Status Get(int column, Value* out) override {
+    if (column < 0 || static_cast<size_t>(column) >= cache_.size())
+      return Status::InvalidArgument("column out of range");
+    if (!have_[column]) {
+      MDB_RETURN_IF_ERROR(cursor_->Get(column, &cache_[column]));
+      have_[column] = true;
+    }
+    *out = cache_[column];
+    return Status::OK();
+  }
+
+ private:
+  Cursor* cursor_;
+  std::vector<Value> cache_;
+  std::vector<bool> have_;
+};
+
+// A row addressed by its id, read column by column.
+class StoredRow : public RowSource {
+ public:
+  StoredRow(Table* table, RowId id) : table_(table), id_(id) {}
+  Status Get(int column, Value* out) override { return table_->Read(id_, column, out); }
+
+ private:
+  Table* table_;
+  RowId id_;
+};
+
+bool IsIntegerColumn(ColumnType t) {
+  return t == ColumnType::kByte || t == ColumnType::kInt || t == ColumnType::kLong;
+}
+
+// A cursor over the rows that may satisfy where: an index seek for
+// "[col]=n" on an indexed whole-number column, otherwise a scan.
+Status OpenRows(Table* table, const Expr* where, std::unique_ptr<Cursor>* out) {
+  std::vector<const Expr*> conjuncts;
+  std::vector<const Expr*> stack;
+  if (where) stack.push_back(where);
+  while (!stack.empty()) {
+    const Expr* e = stack.back();
+    stack.pop_back();
+    if (e->kind == ExprKind::kBinary && e->op == Op::kAnd) {
+      stack.push_back(e->args[0].get());
+      stack.push_back(e->args[1].get());
+    } else {
+      conjuncts.push_back(e);
+    }
+  }
+  const auto& columns = table->columns();
+  for (const Expr* e : conjuncts) {
+    if (e->kind != ExprKind::kBinary || e->op != Op::kEq) continue;
+    const Expr* col = e->args[0].get();
+    const Expr* lit = e->args[1].get();
+    if (col->kind != ExprKind::kColumn) std::swap(col, lit);
+    if (col->kind != ExprKind::kColumn || lit->kind != ExprKind::kLiteral) continue;
+    if (!IsIntegerColumn(columns[col->column].type)) continue;
+    Value key;
+    if (!ConvertForColumn(columns[col->column], lit->value, &key).ok() || IsNull(key)) continue;
+    const auto& indexes = table->indexes();
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      if (indexes[i].columns.empty() || indexes[i].columns[0].column != col->column) continue;
+      Status s = table->Seek(static_cast<int>(i), {key}, out);
+      if (s.ok()) return s;
+      if (s.code() != Status::Code::kNotSupported) return s;
+      break;  // the engine cannot seek yet: scan
+    }
+  }
+  *out = table->Scan();
+  if (!*out) return Status::IOError("cannot scan table");
+  return Status::OK();
+}
+
+class QueryRecordSet : public RecordSet {
+ public:
+  QueryRecordSet(Database* db, std::unique_ptr<Table> table, Statement stmt)
+      : db_(db), table_(std::move(table)), stmt_(std::move(stmt)), row_(nullptr, table_->columns().size()) {}
+
+  ~QueryRecordSet() override {
+    cursor_.reset();
+    table_.reset();
+    if (reading_) db_->EndRead();
+  }
+
+  Status Init() {
+    MDB_RETURN_IF_ERROR(db_->BeginRead());
+    reading_ = true;
+    const auto& columns = table_->columns();
+    const std::u16string& tname = table_->name();
+    if (stmt_.where) MDB_RETURN_IF_ERROR(BindExpr(stmt_.where.get(), tname, columns));
+    for (auto& o : stmt_.order) MDB_RETURN_IF_ERROR(BindExpr(o.expr.get(), tname, columns));
+    int expr_no = 1000;
+    for (auto& item : stmt_.items) {
+      if (item.star) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+          Output o;
+          o.column = static_cast<int>(i);
+          names_.push_back(columns[i].name);
+          types_.push_back(columns[i].type);
+          outputs_.push_back(std::move(o));
+        }
+        continue;
+      }
+      MDB_RETURN_IF_ERROR(BindExpr(item.expr.get(), tname, columns));
+      Output o;
+      std::u16string name = item.alias;
+      if (item.expr->kind == ExprKind::kColumn) {
+        o.column = item.expr->column;
+        if (name.empty()) name = columns[o.column].name;
+        types_.push_back(columns[o.column].type);
+      } else {
+        o.expr = item.expr.get();
+        if (name.empty()) {
+          std::string n = "Expr" + std::to_string(expr_no++);
+          name.assign(n.begin(), n.end());
+        }
+        types_.push_back(ColumnType::kMemo);  // refined by the first value read
+      }
+      names_.push_back(std::move(name));
+      outputs_.push_back(o);
+    }
+    return MoveFirst();
+  }
+
+  const std::vector<std::u16string>& column_names() const override { return names_; }
+  const std::vector<ColumnType>& column_types() const override { return types_; }
+  int ColumnIndex(const std::u16string& name) const override {
+    for (size_t i = 0; i < names_.size(); ++i)
+      if (TextEquals(names_[i], name)) return static_cast<int>(i);
+    return -1;
+  }
+  bool AtEnd() const override { return at_end_; }
+
+  Status MoveFirst() override {
+    at_end_ = true;
+    produced_ = 0;
+    cursor_.reset();
+    if (!stmt_.order.empty()) {
+      MDB_RETURN_IF_ERROR(Sort());
+      pos_ = 0;
+      at_end_ = sorted_.empty() || stmt_.top == 0;
+      return Status::OK();
+    }
+    MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor_));
+    return Advance();
+  }
+
+  Status MoveNext() override {
+    if (at_end_) return Status::OK();
+    ++produced_;
+    if (stmt_.top >= 0 && produced_ >= stmt_.top) {
+      at_end_ = true;
+      return Status::OK();
+    }
+    if (!stmt_.order.empty()) {
+      ++pos_;
+      at_end_ = pos_ >= sorted_.size();
+      return Status::OK();
+    }
+    return Advance();
+  }
+
+  Status Get(int column, Value* out) override {
+    if (at_end_) return Status::NotFound("no current record");
+    if (column < 0 || static_cast<size_t>(column) >= outputs_.size())
+      return Status::InvalidArgument("no such column in the record set");
+    const Output& o = outputs_[column];
+    if (!stmt_.order.empty()) {
+      StoredRow row(table_.get(), sorted_[pos_].id);
+      if (o.expr == nullptr) return table_->Read(sorted_[pos_].id, o.column, out);
+      EvalContext ctx{&row, nullptr};
+      return Eval(*o.expr, &ctx, out);
+    }
+    if (o.expr == nullptr) return row_.Get(o.column, out);
+    EvalContext ctx{&row_, nullptr};
+    return Eval(*o.expr, &ctx, out);
+  }
+
+ private:
+  struct Output {
+    int column = -1;
+    const Expr* expr = nullptr;
+  };
+  struct SortRow {
+    std::vector<std::string> keys;
+    RowId id;
+  };
+
+  // Moves the cursor to the next row that satisfies the WHERE clause.
+  Status Advance() {
+    while (cursor_->Next()) {
+      row_.Reset(cursor_.get());
+      bool keep = true;
+      if (stmt_.where) {
+        EvalContext ctx{&row_, nullptr};
+        MDB_RETURN_IF_ERROR(EvalCondition(*stmt_.where, &ctx, &keep));
+      }
+      if (keep) {
+        at_end_ = false;
+        return Status::OK();
+      }
+    }
+    at_end_ = true;
+    return cursor_->status();
+  }
+
+  // Keeps only the sort keys and row ids; rows are read again by id.
+  Status Sort() {
+    sorted_.clear();
+    std::unique_ptr<Cursor> cursor;
+    MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor));
+    CursorRow row(cursor.get(), table_->columns().size());
+    while (cursor->Next()) {
+      row.Reset(cursor.get());
+      EvalContext ctx{&row, nullptr};
+      bool keep = true;
+      if (stmt_.where) MDB_RETURN_IF_ERROR(EvalCondition(*stmt_.where, &ctx, &keep));
+      if (!keep) continue;
+      SortRow r;
+      r.id = cursor->row_id();
+      for (const auto& o : stmt_.order) {
+        Value v;
+        MDB_RETURN_IF_ERROR(Eval(*o.expr, &ctx, &v));
+        r.keys.push_back(OrderKey(v));
+      }
+      sorted_.push_back(std::move(r));
+    }
+    MDB_RETURN_IF_ERROR(cursor->status());
+    const auto& order = stmt_.order;
+    // Stable: rows with equal keys keep their storage order.
+    std::stable_sort(sorted_.begin(), sorted_.end(), [&order](const SortRow& a, const SortRow& b) {
+      for (size_t i = 0; i < order.size(); ++i) {
+        int c = a.keys[i].compare(b.keys[i]);
+        if (c == 0) continue;
+        return order[i].descending ? c > 0 : c < 0;
+      }
+      return false;
+    });
+    return Status::OK();
+  }
+
+  Database* db_;
+  std::unique_ptr<Table> table_;
+  Statement stmt_;
+  bool reading_ = false;
+  std::vector<std::u16string> names_;
+  std::vector<ColumnType> types_;
+  std::vector<Output> outputs_;
+  std::unique_ptr<Cursor> cursor_;
+  CursorRow row_;
+  std::vector<SortRow> sorted_;
+  size_t pos_ = 0;
+  int64_t produced_ = 0;
+  bool at_end_ = true;
+};
+
+Status OpenTableFor(Database* db, const std::u16string& name, std::unique_ptr<Table>* out) {
+  Status s = db->OpenTable(name, out);
+  if (s.IsNotFound()) return Status::NotFound("no table [" + SqlUtf8(name) + "]");
+  return s;
+}
+
+// Finds the rows a change applies to before changing any of them, so a
+// row that moves during the change is not met twice.
+Status MatchingRows(Table* table, const Expr* where, const Binary* param, std::vector<RowId>* ids) {
+  std::unique_ptr<Cursor> cursor;
+  MDB_RETURN_IF_ERROR(OpenRows(table, where, &cursor));
+  CursorRow row(cursor.get(), table->columns().size());
+  while (cursor->Next()) {
+    row.Reset(cursor.get());
+    bool keep = true;
+    if (where) {
+      EvalContext ctx{&row, param};
+      MDB_RETURN_IF_ERROR(EvalCondition(*where, &ctx, &keep));
+    }
+    if (keep) ids->push_back(cursor->row_id());
+  }
+  return cursor->status();
+}
+
+int FindColumn(const std::vector<Column>& columns, const std::u16string& name) {
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (TextEquals(columns[i].name, name)) return static_cast<int>(i);
+  return -1;
+}
+
+Status ResolveColumns(const Statement& st, const Table& table, std::vector<int>* out) {
+  const auto& columns = table.columns();
+  for (const auto& name : st.columns) {
+    int c = FindColumn(columns, name);
+    if (c < 0) return Status::NotFound("no column [" + SqlUtf8(name) + "] in table [" + SqlUtf8(table.name()) + "]");
+    if (std::find(out->begin(), out->end(), c) != out->end())
+      return Status::InvalidArgument("column [" + SqlUtf8(name) + "] named twice");
+    out->push_back(c);
+  }
+  return Status::OK();
+}
+
+Status RunInsert(Table* table, Statement* st, const Binary* param, int64_t* rows) {
+  const auto& columns = table->columns();
+  std::vector<int> targets;
+  if (st->columns.empty()) {
+    if (st->values.size() != columns.size())
+      return Status::InvalidArgument("the number of values differs from the number of columns");
+    for (size_t i = 0; i < columns.size(); ++i) targets.push_back(static_cast<int>(i));
+  } else {
+    MDB_RETURN_IF_ERROR(ResolveColumns(*st, *table, &targets));
+  }
+  std::vector<Value> values(columns.size());
+  EvalContext ctx{nullptr, param};
+  for (size_t i = 0; i < targets.size(); ++i) {
+    MDB_RETURN_IF_ERROR(BindExpr(st->values[i].get(), table->name(), columns));
+    Value v;
+    MDB_RETURN_IF_ERROR(Eval(*st->values[i], &ctx, &v));
+    MDB_RETURN_IF_ERROR(ConvertForColumn(columns[targets[i]], v, &values[targets[i]]));
+  }
+  RowId id;
+  int64_t autonumber = 0;
+  MDB_RETURN_IF_ERROR(table->Insert(values, &id, &autonumber));
+  *rows = 1;
+  return Status::OK();
+}
+
+Status RunUpdate(Table* table, Statement* st, const Binary* param, int64_t* rows) {
+  const auto& columns = table->columns();
+  std::vector<int> targets;
+  MDB_RETURN_IF_ERROR(ResolveColumns(*st, *table, &targets));
+  for (auto& v : st->values) MDB_RETURN_IF_ERROR(BindExpr(v.get(), table->name(), columns));
+  if (st->where) MDB_RETURN_IF_ERROR(BindExpr(st->where.get(), table->name(), columns));
+  std::vector<RowId> ids;
+  MDB_RETURN_IF_ERROR(MatchingRows(table, st->where.get(), param, &ids));
+  for (const RowId& id : ids) {
+    StoredRow row(table, id);
+    EvalContext ctx{&row, param};
+    std::vector<std::pair<int, Value>> changes;
+    for (size_t i = 0; i < targets.size(); ++i) {
+      Value v, stored;
+      MDB_RETURN_IF_ERROR(Eval(*st->values[i], &ctx, &v));
+      MDB_RETURN_IF_ERROR(ConvertForColumn(columns[targets[i]], v, &stored));
+      changes.emplace_back(targets[i], std::move(stored));
+    }
+    RowId moved;
+    MDB_RETURN_IF_ERROR(table->Update(id, changes, &moved));
+  }
+  *rows = static_cast<int64_t>(ids.size());
+  return Status::OK();
+}
+
+Status RunDelete(Table* table, Statement* st, const Binary* param, int64_t* rows) {
+  if (st->where) MDB_RETURN_IF_ERROR(BindExpr(st->where.get(), table->name(), table->columns()));
+  std::vector<RowId> ids;
+  MDB_RETURN_IF_ERROR(MatchingRows(table, st->where.get(), param, &ids));
+  for (const RowId& id : ids) MDB_RETURN_IF_ERROR(table->Delete(id));
+  *rows = static_cast<int64_t>(ids.size());
+  return Status::OK();
+}
+
+}  // namespace
+
+Status ExecuteQuery(Database* db, const std::u16string& sql, std::unique_ptr<RecordSet>* out) {
+  out->reset();
+  Statement st;
+  MDB_RETURN_IF_ERROR(ParseStatement(sql, &st));
+  if (st.kind != Statement::Kind::kSelect)
+    return Status::InvalidArgument("a query must be a SELECT statement");
+  if (st.param_count > 0) return Status::InvalidArgument("a query takes no '?' parameter");
+  std::unique_ptr<Table> table;
+  MDB_RETURN_IF_ERROR(OpenTableFor(db, st.table, &table));
+  auto rs = std::make_unique<QueryRecordSet>(db, std::move(table), std::move(st));
+  MDB_RETURN_IF_ERROR(rs->Init());
+  *out = std::move(rs);
+  return Status::OK();
+}
+
+Status ExecuteStatement(Database* db, const std::u16string& sql, const Binary* param, int64_t* rows_affected) {
+  int64_t rows = 0;
+  if (rows_affected) *rows_affected = 0;
+  Statement st;
+  MDB_RETURN_IF_ERROR(ParseStatement(sql, &st));
+  if (st.kind == Statement::Kind::kSelect)
+    return Status::InvalidArgument("a SELECT statement changes nothing; run it as a query");
+  if (st.param_count > 0 && param == nullptr)
+    return Status::InvalidArgument("no value was given for the '?' parameter");
+  MDB_RETURN_IF_ERROR(db->Begin());
+  std::unique_ptr<Table> table;
+  Status s = OpenTableFor(db, st.table, &table);
+  if (s.ok()) {
+    switch (st.kind) {
+      case Statement::Kind::kInsert: s = RunInsert(table.get(), &st, param, &rows); break;
+      case Statement::Kind::kUpdate: s = RunUpdate(table.get(), &st, param, &rows); break;
+      case Statement::Kind::kDelete: s = RunDelete(table.get(), &st, param, &rows); break;
+      default: break;
+    }
+  }
+  table.reset();
+  if (!s.ok()) {
+    db->Rollback();
+    return s;
+  }
+  s = db->Commit();
+  if (!s.ok()) {
+    db->Rollback();
+    return s;
+  }
+  if (rows_affected) *rows_affected = rows;
+  return Status::OK();
+}
+
+}  // namespace mdb

@@ -1,0 +1,46 @@
+// Evaluating expressions the way the database does: NULL propagates, texts
+// compare without regard to case, dates compare to the second, and a text
+// compared with or stored into a date or yes/no column is read as one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mdb/mdb.h"
+#include "mdb/sql_ast.h"
+
+namespace mdb {
+
+// The row an expression reads its columns from.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual Status Get(int column, Value* out) = 0;
+};
+
+// Resolves column names against the table's columns (NotFound for a missing
+// one) and turns constants compared with a column into that column's kind, so
+// a text that is no date fails here rather than on some row.
+Status BindExpr(Expr* e, const std::u16string& table, const std::vector<Column>& columns);
+
+struct EvalContext {
+  RowSource* row = nullptr;     // null: no columns may be read
+  const Binary* param = nullptr;
+};
+
+Status Eval(const Expr& e, EvalContext* ctx, Value* out);
+// WHERE: true only for a true result; NULL counts as false.
+Status EvalCondition(const Expr& e, EvalContext* ctx, bool* out);
+
+// The value stored into a column: converted to the column's kind, or an
+// InvalidArgument naming the column when it does not fit.
+Status ConvertForColumn(const Column& column, const Value& in, Value* out);
+
+// Order-preserving byte key of a value (NULL first).
+std::string OrderKey(const Value& v);
+
+// Text forms used in messages and by the & operator.
+std::u16string ValueToText(const Value& v);
+double ValueToDouble(const Value& v);  // numbers, yes/no, dates
+
+}  // namespace mdb
