@@ -12,6 +12,11 @@
 
 namespace mdb {
 
+struct PagerOptions {
+  // How long a transaction waits for another process's lock before Busy.
+  int busy_timeout_ms = 10000;
+};
+
 class Pager {
  public:
   static constexpr uint32_t kPageSize = 4096;  // Jet 4
@@ -21,6 +26,11 @@ class Pager {
   // Opens the file and, when writable, first rolls back a commit that a crash
   // interrupted. Fails cleanly on a file too short to hold a header page.
   static Status Open(Env* env, const std::string& path, bool writable, std::unique_ptr<Pager>* out);
+  static Status Open(Env* env, const std::string& path, bool writable, const PagerOptions& options,
+                     std::unique_ptr<Pager>* out);
+  // Creates an empty file (failing if it exists) for a new database: the
+  // pager starts with no pages; the first Commit writes them all at once.
+  static Status Create(Env* env, const std::string& path, std::unique_ptr<Pager>* out);
 
   // A read transaction sees one committed state of the file: it holds a
   // shared lock, and pages read before another process's commit are never
@@ -31,13 +41,17 @@ class Pager {
   // A write transaction holds the exclusive lock (waiting a bounded time for
   // other processes, then Busy). Reads inside it see the staged pages.
   virtual Status BeginWrite() = 0;
-  // Makes every staged page durable together, or none of them.
+  // Makes every staged page durable together, or none of them. An error
+  // means none: the transaction is over and the file holds the old state.
+  // Busy (another process's read lasted too long) keeps the transaction open
+  // so that the caller may retry Commit or Rollback.
   virtual Status Commit() = 0;
   virtual void Rollback() = 0;
   virtual bool in_write() const = 0;
 
   // Page bytes, valid until the transaction ends or the page is staged again.
-  // Outside any transaction Get runs in a read transaction of its own.
+  // Outside any transaction Get runs in a read transaction of its own; the
+  // bytes then stay valid until the next transaction begins.
   virtual Status Get(uint32_t page, const uint8_t** data) = 0;
   // Stages a new image of an existing or appended page (write transaction).
   virtual Status Put(uint32_t page, const uint8_t* data) = 0;

@@ -1,0 +1,167 @@
+// The file layer on POSIX systems.
+#ifndef _WIN32
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <chrono>
+
+#include "mdb/env.h"
+
+namespace mdb {
+namespace {
+
+Status PosixError(const std::string& what, const std::string& path, int err) {
+  std::string msg = what + " " + path + ": " + strerror(err);
+  if (err == ENOENT) return Status::NotFound(msg);
+  return Status::IOError(msg);
+}
+
+class PosixFile : public File {
+ public:
+  PosixFile(int fd, std::string path, bool writable)
+      : fd_(fd), path_(std::move(path)), writable_(writable) {}
+  ~PosixFile() override { close(fd_); }
+
+  Status Read(uint64_t offset, size_t n, void* out) override {
+    char* p = static_cast<char*>(out);
+    while (n > 0) {
+      ssize_t r = pread(fd_, p, n, static_cast<off_t>(offset));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return PosixError("cannot read", path_, errno);
+      }
+      if (r == 0) return Status::IOError("cannot read " + path_ + ": unexpected end of file");
+      p += r;
+      n -= static_cast<size_t>(r);
+      offset += static_cast<uint64_t>(r);
+    }
+    return Status::OK();
+  }
+
+  Status Write(uint64_t offset, const void* data, size_t n) override {
+    if (!writable_) return Status::IOError("cannot write " + path_ + ": opened read-only");
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+      ssize_t r = pwrite(fd_, p, n, static_cast<off_t>(offset));
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return PosixError("cannot write", path_, errno);
+      }
+      p += r;
+      n -= static_cast<size_t>(r);
+      offset += static_cast<uint64_t>(r);
+    }
+    return Status::OK();
+  }
+
+  Status Size(uint64_t* size) override {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return PosixError("cannot stat", path_, errno);
+    *size = static_cast<uint64_t>(st.st_size);
+    return Status::OK();
+  }
+
+  Status Truncate(uint64_t size) override {
+    if (!writable_) return Status::IOError("cannot truncate " + path_ + ": opened read-only");
+    while (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+      if (errno != EINTR) return PosixError("cannot truncate", path_, errno);
+    }
+    return Status::OK();
+  }
+
+  Status Sync() override {
+#if defined(__APPLE__)
+    int r = fcntl(fd_, F_FULLFSYNC);
+    if (r != 0) r = fsync(fd_);
+#elif defined(__linux__)
+    // Size changes are flushed too, which is all the pager needs.
+    int r = fdatasync(fd_);
+#else
+    int r = fsync(fd_);
+#endif
+    if (r != 0) return PosixError("cannot sync", path_, errno);
+    return Status::OK();
+  }
+
+  Status Lock(uint64_t offset, uint64_t length, bool exclusive) override {
+    return SetLock(offset, length, exclusive ? F_WRLCK : F_RDLCK);
+  }
+  Status Unlock(uint64_t offset, uint64_t length) override {
+    return SetLock(offset, length, F_UNLCK);
+  }
+
+ private:
+  Status SetLock(uint64_t offset, uint64_t length, short type) {
+    struct flock fl;
+    memset(&fl, 0, sizeof(fl));
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+#ifdef F_OFD_SETLK
+    // Open-file-description locks belong to this open file, not to the
+    // process, so two handles in one process exclude each other too and
+    // closing another handle on the file does not drop them.
+    const int cmd = F_OFD_SETLK;
+#else
+    const int cmd = F_SETLK;
+#endif
+    while (fcntl(fd_, cmd, &fl) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EACCES) return Status::Busy("the file is locked by another user: " + path_);
+      return PosixError("cannot lock", path_, errno);
+    }
+    return Status::OK();
+  }
+
+  int fd_;
+  std::string path_;
+  bool writable_;
+};
+
+class PosixEnv : public Env {
+ public:
+  Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) override {
+    int fd = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) return PosixError("cannot open", path, errno);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(fd);
+      return Status::IOError("cannot open " + path + ": not a regular file");
+    }
+    out->reset(new PosixFile(fd, path, writable));
+    return Status::OK();
+  }
+
+  Status CreateFile(const std::string& path, std::unique_ptr<File>* out) override {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return PosixError("cannot create", path, errno);
+    out->reset(new PosixFile(fd, path, true));
+    return Status::OK();
+  }
+
+  bool FileExists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
+
+  void SleepMicros(int micros) override {
+    std::this_thread::sleep_for(std::chrono::microseconds(micros));
+  }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static PosixEnv* env = new PosixEnv;
+  return env;
+}
+
+}  // namespace mdb
+
+#endif  // !_WIN32
