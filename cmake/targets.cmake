@@ -39,12 +39,22 @@ if(WIN32)
   target_compile_options(vorta PRIVATE ${USERMGR_GBK_FLAGS})
   target_link_libraries(vorta PRIVATE vorta_core comctl32 gdiplus comdlg32 ole32 uuid shcore)
   set_target_properties(vorta PROPERTIES PREFIX "" OUTPUT_NAME "vorta" SUFFIX ".vlr")
+  # GetNewSock is found by its plain name, also in the 32-bit build (stdcall).
+  target_link_options(vorta PRIVATE -Wl,--kill-at)
 
   # usermgr.exe: the launcher, the program image and the manifest.
   usermgr_glob(LAUNCHER_SOURCES launcher)
   add_executable(usermgr WIN32 ${LAUNCHER_SOURCES} ${PROJECT_SOURCE_DIR}/launcher/usermgr.rc)
   target_compile_options(usermgr PRIVATE ${USERMGR_GBK_FLAGS})
   target_link_libraries(usermgr PRIVATE program)
+  add_dependencies(usermgr vorta)
+
+  # usermgr-auto.exe: drives the program from outside for the GUI tests. It
+  # knows the control names from the window definitions; it runs no handler.
+  file(GLOB AUTO_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/auto/*.cc)
+  add_executable(usermgr-auto ${AUTO_SOURCES})
+  target_compile_options(usermgr-auto PRIVATE ${USERMGR_GBK_FLAGS})
+  target_link_libraries(usermgr-auto PRIVATE program vorta_core mdb gdiplus comctl32 ole32)
 endif()
 
 if(NOT USERMGR_FUZZ)

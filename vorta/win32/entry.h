@@ -1,0 +1,20 @@
+// The protocol between the launcher and the runtime library: the exported
+// GetNewSock, asked with the version code, gives the start function, which
+// takes the program image and returns when the program has ended.
+#pragma once
+
+#ifdef _WIN32
+#include <cstdint>
+
+#include "runtime/windef.h"
+
+namespace vorta {
+
+constexpr uint32_t kRuntimeVersion = 1000;
+constexpr const char kEntryName[] = "GetNewSock";
+
+using StartFunction = int(__stdcall*)(const rt::ProgramImage* image);
+using GetNewSockFunction = void*(__stdcall*)(uint32_t version);
+
+}  // namespace vorta
+#endif
