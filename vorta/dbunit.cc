@@ -1,0 +1,181 @@
+#include "vorta/dbunit.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "mdb/mdb.h"
+#include "mdb/sql.h"
+#include "vorta/text_codec.h"
+
+namespace vorta {
+
+namespace {
+
+// Whole values within 64 bits become Integer, the others Float.
+rt::Value FromNumber(double d) {
+  if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.2e18)
+    return rt::Value::FromInt(static_cast<int64_t>(d));
+  return rt::Value::FromFloat(d);
+}
+
+rt::Value ToRuntime(const mdb::Value& v, mdb::ColumnType type) {
+  switch (v.index()) {
+    case 1: return rt::Value::FromBool(std::get<bool>(v));
+    case 2:
+      if (type == mdb::ColumnType::kBool) return rt::Value::FromBool(std::get<int64_t>(v) != 0);
+      return rt::Value::FromInt(std::get<int64_t>(v));
+    case 3: return rt::Value::FromFloat(std::get<double>(v));
+    case 4: {
+      int64_t units = std::get<mdb::Money>(v).units;
+      if (units % 10000 == 0) return rt::Value::FromInt(units / 10000);
+      return rt::Value::FromFloat(units / 10000.0);
+    }
+    case 5: return rt::Value::FromDate(rt::DateTime{std::get<mdb::Date>(v).oa});
+    case 6: return rt::Value::FromText(text::Utf16ToGbk(std::get<std::u16string>(v)));
+    case 7: return rt::Value::FromBytes(std::get<mdb::Binary>(v).bytes);
+    case 8: {
+      const uint8_t* b = std::get<mdb::Guid>(v).bytes;
+      char buf[40];
+      std::snprintf(buf, sizeof buf,
+                    "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
+                    b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                    b[14], b[15]);
+      return rt::Value::FromText(buf);
+    }
+    case 9: {
+      const mdb::Decimal& d = std::get<mdb::Decimal>(v);
+      long double m = static_cast<long double>(d.hi) * 18446744073709551616.0L +
+                      static_cast<long double>(d.mid) * 4294967296.0L + d.lo;
+      long double scale = 1;
+      for (int i = 0; i < d.scale; ++i) scale *= 10;
+      long double whole = std::floor(m / scale);
+      if (whole * scale == m && whole < 9.2e18L) {
+        int64_t i = static_cast<int64_t>(whole);
+        return rt::Value::FromInt(d.negative ? -i : i);
+      }
+      return FromNumber(static_cast<double>((d.negative ? -m : m) / scale));
+    }
+    default: return rt::Value();
+  }
+}
+
+}  // namespace
+
+DatabaseUnit::DatabaseUnit() = default;
+DatabaseUnit::~DatabaseUnit() { CloseDatabase(); }
+
+bool DatabaseUnit::OpenMdb(const rt::Text& file, const rt::Text& password) {
+  CloseDatabase();
+  mdb::OpenOptions options;
+  options.password = text::GbkToUtf16(password);
+  std::unique_ptr<mdb::Database> db;
+  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), text::GbkToUtf8(file), options, &db);
+  if (!s.ok()) {
+    last_error_ = s.ToString();
+    return false;
+  }
+  db_ = std::move(db);
+  last_error_.clear();
+  return true;
+}
+
+void DatabaseUnit::CloseDatabase() {
+  // Record sets hold the file's read lock: release them before the file.
+  record_sets_.clear();
+  db_.reset();
+}
+
+bool DatabaseUnit::is_open() const { return db_ != nullptr; }
+
+int DatabaseUnit::Query(const rt::Text& sql) {
+  if (!db_) {
+    last_error_ = "no database is open";
+    return 0;
+  }
+  std::unique_ptr<mdb::RecordSet> rs;
+  mdb::Status s = mdb::ExecuteQuery(db_.get(), text::GbkToUtf16(sql), &rs);
+  if (!s.ok()) {
+    last_error_ = s.ToString();
+    return 0;
+  }
+  last_error_.clear();
+  int id = next_rs_++;
+  if (next_rs_ <= 0) next_rs_ = 1;
+  record_sets_[id] = std::move(rs);
+  return id;
+}
+
+void DatabaseUnit::MoveFirst(int rs) {
+  auto it = record_sets_.find(rs);
+  if (it == record_sets_.end()) {
+    last_error_ = "no record set " + std::to_string(rs);
+    return;
+  }
+  mdb::Status s = it->second->MoveFirst();
+  if (s.ok()) last_error_.clear();
+  else last_error_ = s.ToString();
+}
+
+void DatabaseUnit::MoveNext(int rs) {
+  auto it = record_sets_.find(rs);
+  if (it == record_sets_.end()) {
+    last_error_ = "no record set " + std::to_string(rs);
+    return;
+  }
+  mdb::Status s = it->second->MoveNext();
+  if (s.ok()) last_error_.clear();
+  else last_error_ = s.ToString();
+}
+
+bool DatabaseUnit::IsAfterLast(int rs) {
+  auto it = record_sets_.find(rs);
+  if (it == record_sets_.end()) return true;
+  return it->second->AtEnd();
+}
+
+rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) {
+  auto it = record_sets_.find(rs);
+  if (it == record_sets_.end()) {
+    last_error_ = "no record set " + std::to_string(rs);
+    return rt::Value();
+  }
+  mdb::RecordSet* set = it->second.get();
+  int c = set->ColumnIndex(text::GbkToUtf16(column));
+  if (c < 0) {
+    last_error_ = "no column '" + text::GbkToUtf8(column) + "' in the record set";
+    return rt::Value();
+  }
+  if (set->AtEnd()) {
+    last_error_ = "the record set has no current record";
+    return rt::Value();
+  }
+  mdb::Value v;
+  mdb::Status s = set->Get(c, &v);
+  if (!s.ok()) {
+    last_error_ = s.ToString();
+    return rt::Value();
+  }
+  last_error_.clear();
+  return ToRuntime(v, set->column_types()[c]);
+}
+
+void DatabaseUnit::CloseRecordSet(int rs) { record_sets_.erase(rs); }
+
+bool DatabaseUnit::ExecuteSql(const rt::Text& sql, const rt::Bytes* param) {
+  if (!db_) {
+    last_error_ = "no database is open";
+    return false;
+  }
+  mdb::Binary blob;
+  if (param) blob.bytes = *param;
+  int64_t rows = 0;
+  mdb::Status s = mdb::ExecuteStatement(db_.get(), text::GbkToUtf16(sql), param ? &blob : nullptr, &rows);
+  if (!s.ok()) {
+    last_error_ = s.ToString();
+    return false;
+  }
+  last_error_.clear();
+  return true;
+}
+
+}  // namespace vorta
