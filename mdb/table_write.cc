@@ -1,22 +1,578 @@
-// Writes to a table and index seeks.
+// Writes to a table (insert, update, delete) and index seeks. Each statement
+// runs in one pager write transaction unless the database's own transaction
+// is open; any failure rolls the whole statement back.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "mdb/database_impl.h"
+#include "mdb/index.h"
+#include "mdb/jet4.h"
+#include "mdb/lval_write.h"
+#include "mdb/page_space.h"
+#include "mdb/relationships.h"
+#include "mdb/row_read.h"
+#include "mdb/row_write.h"
 #include "mdb/table_impl.h"
+#include "mdb/usage_map.h"
 
 namespace mdb {
 
+using namespace jet4;
+
+namespace {
+
+// Long values up to this size stay inside the row.
+constexpr size_t kInlineLongValue = 256;
+constexpr int kMaxCascadeDepth = 16;
+
+std::string Utf8(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c < 0x80) out += char(c);
+    else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
+    else { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
+  }
+  return out;
+}
+
+// Runs `body` as one statement: inside the database's transaction when one
+// is open, otherwise in a write transaction of its own.
+template <typename F>
+Status Statement(DatabaseImpl* db, F body) {
+  if (db->read_only()) return Status::NotSupported("the database is open read-only");
+  Pager* pager = db->pager();
+  if (db->in_transaction() || pager->in_write()) return body();
+  MDB_RETURN_IF_ERROR(pager->BeginWrite());
+  Status s = body();
+  if (!s.ok()) {
+    pager->Rollback();
+    return s;
+  }
+  s = pager->Commit();
+  if (!s.ok()) pager->Rollback();
+  return s;
+}
+
+// The place a row's bytes live: its slot, and where it moved to if it did.
+struct RowPlace {
+  uint32_t page = 0;
+  uint16_t row = 0;
+  bool moved = false;
+  uint32_t to_page = 0;
+  uint16_t to_row = 0;
+};
+
+Status LocateLive(Pager* pager, const TableDef& def, RowId id, RowPlace* place, std::string* bytes) {
+  if (id.page == 0 || id.page >= pager->page_count()) return Status::NotFound("no such row");
+  const uint8_t* p;
+  MDB_RETURN_IF_ERROR(pager->Get(id.page, &p));
+  if (p[0] != kPageData || Get32(p + kDataTdefOffset) != def.first_page) return Status::NotFound("no such row");
+  RowSlot slot;
+  MDB_RETURN_IF_ERROR(LocateRow(p, id.row, &slot));
+  if (slot.deleted) return Status::NotFound("the row was deleted");
+  place->page = id.page;
+  place->row = id.row;
+  if (slot.overflow) {
+    if (slot.end - slot.start < 4) return Status::Corruption("moved-row pointer too short");
+    uint32_t ptr = Get32(p + slot.start);
+    place->moved = true;
+    place->to_page = PtrPage(ptr);
+    place->to_row = uint16_t(PtrRow(ptr));
+    if (place->to_page == 0 || place->to_page >= pager->page_count())
+      return Status::Corruption("moved-row pointer outside the file");
+    const uint8_t* q;
+    MDB_RETURN_IF_ERROR(pager->Get(place->to_page, &q));
+    if (q[0] != kPageData || Get32(q + kDataTdefOffset) != def.first_page)
+      return Status::Corruption("moved row on a page of another table");
+    RowSlot s2;
+    MDB_RETURN_IF_ERROR(LocateRow(q, place->to_row, &s2));
+    bytes->assign(reinterpret_cast<const char*>(q) + s2.start, s2.end - s2.start);
+    return Status::OK();
+  }
+  bytes->assign(reinterpret_cast<const char*>(p) + slot.start, slot.end - slot.start);
+  return Status::OK();
+}
+
+Status EditPage(Pager* pager, uint32_t pg, const std::function<Status(uint8_t*)>& edit) {
+  const uint8_t* p;
+  MDB_RETURN_IF_ERROR(pager->Get(pg, &p));
+  uint8_t buf[kPageSize];
+  std::memcpy(buf, p, kPageSize);
+  MDB_RETURN_IF_ERROR(edit(buf));
+  return pager->Put(pg, buf);
+}
+
+}  // namespace
+
+// The writer's view of one table inside a statement.
+class TableWriter {
+ public:
+  TableWriter(TableImpl* t) : t_(t), pager_(t->pager()) {}
+
+  Status Prepare() {
+    MDB_RETURN_IF_ERROR(t_->ReloadDef());
+    const TableDef& def = t_->def();
+    for (const RealIndexDef& r : def.real_indexes) {
+      Status s = IndexEncodable(def, r);
+      if (!s.ok())
+        return Status::NotSupported("table [" + Utf8(t_->name()) + "] has an index the engine cannot keep: " +
+                                    s.message());
+    }
+    return Status::OK();
+  }
+
+  Status Insert(std::vector<Value> values, RowId* id, int64_t* autonumber, int depth);
+  Status Update(RowId id, const std::vector<std::pair<int, Value>>& changes, int depth);
+  Status Delete(RowId id, int depth);
+
+ private:
+  const TableDef& def() const { return t_->def(); }
+  Status CheckRequired(const std::vector<Value>& values);
+  Status EncodeRow(const std::vector<Value>& values, const std::vector<FieldBytes>* keep, std::string* row);
+  Status StoreNewRow(const std::string& row, uint16_t flags, uint32_t* page, uint16_t* slot);
+  Status IndexChange(const std::vector<Value>* old_values, const std::vector<Value>* new_values, RowId id);
+  Status WriteTdefFields(int32_t row_delta, uint32_t autonumber);
+  Status PutTdefBytes();
+  Status CheckParents(const std::vector<Value>& values, const std::vector<Value>* old_values);
+  Status HandleChildren(const std::vector<Value>& values, bool deleting, const std::vector<Value>* new_values,
+                        int depth);
+  Status LongValueMapsFor(const ColumnDef& c, LongValueMaps* maps) {
+    return ReadLongValueMaps(def(), c.number, maps);
+  }
+
+  TableImpl* t_;
+  Pager* pager_;
+};
+
+Status TableWriter::CheckRequired(const std::vector<Value>& values) {
+  for (size_t i = 0; i < def().columns.size(); ++i) {
+    const ColumnDef& c = def().columns[i];
+    if (c.column.required && c.column.type != ColumnType::kBool && IsNull(values[i]))
+      return Status::Constraint("column [" + Utf8(c.column.name) + "] requires a value");
+  }
+  return Status::OK();
+}
+
+Status TableWriter::EncodeRow(const std::vector<Value>& values, const std::vector<FieldBytes>* keep,
+                              std::string* row) {
+  std::vector<FieldBytes> fields(def().columns.size());
+  for (size_t i = 0; i < def().columns.size(); ++i) {
+    const ColumnDef& c = def().columns[i];
+    if (keep && !(*keep)[i].bytes.empty() && IsLongValueColumn(c)) {
+      fields[i] = (*keep)[i];
+      continue;
+    }
+    if (IsLongValueColumn(c)) {
+      if (IsNull(values[i])) continue;
+      std::string data;
+      if (auto* s = std::get_if<std::u16string>(&values[i])) {
+        if (c.column.type != ColumnType::kMemo) return Status::InvalidArgument("column [" + Utf8(c.column.name) + "] expects binary data");
+        data.assign(reinterpret_cast<const char*>(s->data()), s->size() * 2);
+      } else if (auto* b = std::get_if<Binary>(&values[i])) {
+        if (c.column.type != ColumnType::kOle) return Status::InvalidArgument("column [" + Utf8(c.column.name) + "] expects text");
+        data = b->bytes;
+      } else {
+        return Status::InvalidArgument("column [" + Utf8(c.column.name) + "] expects a long value");
+      }
+      LongValueMaps maps;
+      MDB_RETURN_IF_ERROR(LongValueMapsFor(c, &maps));
+      fields[i].null = false;
+      MDB_RETURN_IF_ERROR(WriteLongValue(pager_, maps, data, kInlineLongValue, &fields[i].bytes));
+      continue;
+    }
+    MDB_RETURN_IF_ERROR(EncodeValue(c, values[i], &fields[i]));
+  }
+  return BuildRow(def(), fields, row);
+}
+
+Status TableWriter::StoreNewRow(const std::string& row, uint16_t flags, uint32_t* page, uint16_t* slot) {
+  UsageMap used, free_map;
+  MDB_RETURN_IF_ERROR(UsageMap::Load(pager_, def().used_pages, &used));
+  MDB_RETURN_IF_ERROR(UsageMap::Load(pager_, def().free_pages, &free_map));
+  return PlaceRow(pager_, &used, &free_map, def().first_page, row, flags, page, slot);
+}
+
+Status TableWriter::IndexChange(const std::vector<Value>* old_values, const std::vector<Value>* new_values,
+                                RowId id) {
+  TableDef* d = t_->mutable_def();
+  bool root_moved = false;
+  for (RealIndexDef& r : d->real_indexes) {
+    std::string old_key, new_key;
+    if (old_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *old_values, &old_key));
+    if (new_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *new_values, &new_key));
+    if (old_values && new_values && old_key == new_key) continue;
+    std::vector<IndexEntry> entries;
+    std::vector<uint32_t> pages;
+    MDB_RETURN_IF_ERROR(ReadIndex(pager_, r.first_page, &entries, &pages));
+    IndexEntry me;
+    me.page = id.page;
+    me.row = uint8_t(id.row);
+    if (old_values) {
+      me.key = old_key;
+      auto it = std::find(entries.begin(), entries.end(), me);
+      if (it == entries.end()) return Status::Corruption("index lacks an entry for an existing row");
+      entries.erase(it);
+    }
+    if (new_values) {
+      bool is_primary = false;
+      for (const LogicalIndexDef& l : d->indexes)
+        if (&d->real_indexes[l.real_index] == &r && l.kind == kIndexKindPrimary) is_primary = true;
+      bool has_null = KeyHasNull(*d, r, *new_values);
+      if (has_null && (is_primary || (r.flags & kIndexFlagRequired)))
+        return Status::Constraint("a key column of table [" + Utf8(t_->name()) + "] requires a value");
+      if ((is_primary || (r.flags & kIndexFlagUnique)) && !has_null) {
+        for (const IndexEntry& e : entries)
+          if (e.key == new_key)
+            return Status::Constraint("the value would duplicate a unique key of table [" + Utf8(t_->name()) + "]");
+      }
+      me.key = new_key;
+      entries.insert(std::upper_bound(entries.begin(), entries.end(), me), me);
+    }
+    uint32_t root;
+    MDB_RETURN_IF_ERROR(WriteIndex(pager_, d->first_page, r.used_pages, entries, pages, &root));
+    if (root != r.first_page) {
+      r.first_page = root;
+      Put32(reinterpret_cast<uint8_t*>(d->bytes.data()) + r.entry_offset + kRealIndexFirstPageOffset, root);
+      root_moved = true;
+    }
+  }
+  if (root_moved) MDB_RETURN_IF_ERROR(PutTdefBytes());
+  return Status::OK();
+}
+
+Status TableWriter::PutTdefBytes() {
+  const TableDef& d = def();
+  size_t pos = 0;
+  for (size_t k = 0; k < d.pages.size(); ++k) {
+    const uint8_t* p;
+    MDB_RETURN_IF_ERROR(pager_->Get(d.pages[k], &p));
+    uint8_t buf[kPageSize];
+    std::memcpy(buf, p, kPageSize);
+    size_t from = k == 0 ? 0 : kTdefContinuationData;
+    size_t n = std::min<size_t>(kPageSize - from, d.bytes.size() > pos ? d.bytes.size() - pos : 0);
+    if (k == 0) {
+      // Keep the page's own header fields (next page pointer and free space).
+      std::memcpy(buf + 8, d.bytes.data() + 8, std::min<size_t>(n, kPageSize) - 8);
+    } else {
+      std::memcpy(buf + from, d.bytes.data() + pos, n);
+    }
+    pos += n;
+    MDB_RETURN_IF_ERROR(pager_->Put(d.pages[k], buf));
+  }
+  return Status::OK();
+}
+
+Status TableWriter::WriteTdefFields(int32_t row_delta, uint32_t autonumber) {
+  TableDef* d = t_->mutable_def();
+  d->row_count = uint32_t(int64_t(d->row_count) + row_delta);
+  d->next_autonumber = autonumber;
+  uint8_t* b = reinterpret_cast<uint8_t*>(d->bytes.data());
+  Put32(b + kTdefRowCountOffset, d->row_count);
+  Put32(b + kTdefAutonumberOffset, d->next_autonumber);
+  return EditPage(pager_, d->first_page, [&](uint8_t* p) {
+    Put32(p + kTdefRowCountOffset, d->row_count);
+    Put32(p + kTdefAutonumberOffset, d->next_autonumber);
+    return Status::OK();
+  });
+}
+
+namespace {
+
+struct RelSide {
+  Relationship rel;
+  std::vector<int> my_cols, other_cols;
+};
+
+Status ColumnsOf(const TableImpl* t, const std::vector<std::u16string>& names, std::vector<int>* out) {
+  out->clear();
+  for (const auto& n : names) {
+    int i = t->ColumnIndex(n);
+    if (i < 0) return Status::Corruption("a relationship names column [" + Utf8(n) + "] that table [" + Utf8(t->name()) + "] lacks");
+    out->push_back(i);
+  }
+  return Status::OK();
+}
+
+// Rows of `t` whose columns `cols` equal `key`.
+Status MatchingRows(TableImpl* t, const std::vector<int>& cols, const std::vector<Value>& key,
+                    std::vector<RowId>* out, size_t limit) {
+  out->clear();
+  std::unique_ptr<Cursor> cur = t->Scan();
+  while (cur->Next()) {
+    bool all = true;
+    for (size_t k = 0; k < cols.size() && all; ++k) {
+      Value v;
+      MDB_RETURN_IF_ERROR(cur->Get(cols[k], &v));
+      all = KeyValuesEqual(v, key[k]);
+    }
+    if (all) {
+      out->push_back(cur->row_id());
+      if (out->size() >= limit) break;
+    }
+  }
+  return cur->status();
+}
+
+}  // namespace
+
+Status TableWriter::CheckParents(const std::vector<Value>& values, const std::vector<Value>* old_values) {
+  std::vector<Relationship> rels;
+  MDB_RETURN_IF_ERROR(ReadRelationships(t_->db(), &rels));
+  for (const Relationship& r : rels) {
+    if (!r.enforced || !EqualsIgnoreCase(r.child, t_->name())) continue;
+    std::vector<int> mine;
+    MDB_RETURN_IF_ERROR(ColumnsOf(t_, r.child_columns, &mine));
+    std::vector<Value> key;
+    bool any_null = false, changed = old_values == nullptr;
+    for (int c : mine) {
+      key.push_back(values[c]);
+      any_null = any_null || IsNull(values[c]);
+      if (old_values && !(values[c] == (*old_values)[c])) changed = true;
+    }
+    if (any_null || !changed) continue;  // a null foreign key refers to nothing
+    std::unique_ptr<TableImpl> parent;
+    MDB_RETURN_IF_ERROR(t_->db()->OpenTableImpl(r.parent, &parent));
+    std::vector<int> theirs;
+    MDB_RETURN_IF_ERROR(ColumnsOf(parent.get(), r.parent_columns, &theirs));
+    std::vector<RowId> found;
+    MDB_RETURN_IF_ERROR(MatchingRows(parent.get(), theirs, key, &found, 1));
+    if (found.empty())
+      return Status::Constraint("no row in [" + Utf8(r.parent) + "] matches this row of [" + Utf8(t_->name()) +
+                                "] (relationship " + Utf8(r.name) + ")");
+  }
+  return Status::OK();
+}
+
+Status TableWriter::HandleChildren(const std::vector<Value>& values, bool deleting,
+                                   const std::vector<Value>* new_values, int depth) {
+  std::vector<Relationship> rels;
+  MDB_RETURN_IF_ERROR(ReadRelationships(t_->db(), &rels));
+  for (const Relationship& r : rels) {
+    if (!r.enforced || !EqualsIgnoreCase(r.parent, t_->name())) continue;
+    std::vector<int> mine;
+    MDB_RETURN_IF_ERROR(ColumnsOf(t_, r.parent_columns, &mine));
+    std::vector<Value> key;
+    bool changed = deleting;
+    for (int c : mine) {
+      key.push_back(values[c]);
+      if (new_values && !((*new_values)[c] == values[c])) changed = true;
+    }
+    if (!changed) continue;
+    std::unique_ptr<TableImpl> child;
+    MDB_RETURN_IF_ERROR(t_->db()->OpenTableImpl(r.child, &child));
+    std::vector<int> theirs;
+    MDB_RETURN_IF_ERROR(ColumnsOf(child.get(), r.child_columns, &theirs));
+    std::vector<RowId> rows;
+    MDB_RETURN_IF_ERROR(MatchingRows(child.get(), theirs, key, &rows, SIZE_MAX));
+    if (rows.empty()) continue;
+    if (!deleting || !r.cascade_deletes)
+      return Status::Constraint("rows of [" + Utf8(r.child) + "] refer to this row of [" + Utf8(t_->name()) +
+                                "] (relationship " + Utf8(r.name) + ")");
+    if (depth >= kMaxCascadeDepth) return Status::Constraint("cascading deletes nest too deep");
+    TableWriter cw(child.get());
+    MDB_RETURN_IF_ERROR(cw.Prepare());
+    for (RowId id : rows) MDB_RETURN_IF_ERROR(cw.Delete(id, depth + 1));
+  }
+  return Status::OK();
+}
+
+Status TableWriter::Insert(std::vector<Value> values, RowId* id, int64_t* autonumber, int depth) {
+  if (values.size() != def().columns.size())
+    return Status::InvalidArgument("one value per column expected (" + std::to_string(def().columns.size()) + ")");
+  uint32_t next_auto = def().next_autonumber;
+  for (size_t i = 0; i < def().columns.size(); ++i) {
+    const ColumnDef& c = def().columns[i];
+    if (!c.column.autonumber) continue;
+    if (IsNull(values[i])) {
+      if (next_auto >= uint32_t(INT32_MAX)) return Status::Constraint("auto-numbers are used up");
+      ++next_auto;
+      values[i] = int64_t(next_auto);
+      if (autonumber) *autonumber = next_auto;
+    } else {
+      int64_t v = 0;
+      if (!ValueAsInt(values[i], &v)) return Status::InvalidArgument("auto-number column expects a number");
+      if (v > int64_t(next_auto) && v <= INT32_MAX) next_auto = uint32_t(v);
+      if (autonumber) *autonumber = v;
+    }
+  }
+  MDB_RETURN_IF_ERROR(CheckRequired(values));
+  MDB_RETURN_IF_ERROR(CheckParents(values, nullptr));
+  std::string row;
+  MDB_RETURN_IF_ERROR(EncodeRow(values, nullptr, &row));
+  uint32_t page;
+  uint16_t slot;
+  MDB_RETURN_IF_ERROR(StoreNewRow(row, 0, &page, &slot));
+  RowId rid{page, slot};
+  MDB_RETURN_IF_ERROR(IndexChange(nullptr, &values, rid));
+  MDB_RETURN_IF_ERROR(WriteTdefFields(+1, next_auto));
+  if (id) *id = rid;
+  (void)depth;
+  return Status::OK();
+}
+
+Status TableWriter::Update(RowId id, const std::vector<std::pair<int, Value>>& changes, int depth) {
+  RowPlace place;
+  std::string bytes;
+  MDB_RETURN_IF_ERROR(LocateLive(pager_, def(), id, &place, &bytes));
+  std::vector<Value> old_values;
+  MDB_RETURN_IF_ERROR(t_->DecodeRow(bytes, &old_values));
+  std::vector<Value> values = old_values;
+  std::vector<bool> touched(values.size(), false);
+  for (const auto& [col, v] : changes) {
+    if (col < 0 || size_t(col) >= values.size()) return Status::InvalidArgument("no such column");
+    if (def().columns[col].column.autonumber && !(v == values[col]))
+      return Status::InvalidArgument("an auto-number column cannot be changed");
+    values[col] = v;
+    touched[col] = true;
+  }
+  MDB_RETURN_IF_ERROR(CheckRequired(values));
+  MDB_RETURN_IF_ERROR(CheckParents(values, &old_values));
+  MDB_RETURN_IF_ERROR(HandleChildren(old_values, false, &values, depth));
+  // Long values not changed keep their stored field; changed ones are freed
+  // and written anew.
+  const uint8_t* rb = reinterpret_cast<const uint8_t*>(bytes.data());
+  std::vector<FieldRef> refs;
+  MDB_RETURN_IF_ERROR(CrackRow(def(), rb, bytes.size(), &refs));
+  std::vector<FieldBytes> keep(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const ColumnDef& c = def().columns[i];
+    if (!IsLongValueColumn(c) || refs[i].null) continue;
+    std::string field(bytes.data() + refs[i].offset, refs[i].size);
+    if (touched[i]) {
+      LongValueMaps maps;
+      MDB_RETURN_IF_ERROR(LongValueMapsFor(c, &maps));
+      MDB_RETURN_IF_ERROR(FreeLongValue(pager_, maps, field));
+    } else {
+      keep[i].null = false;
+      keep[i].bytes = field;
+    }
+  }
+  std::string row;
+  MDB_RETURN_IF_ERROR(EncodeRow(values, &keep, &row));
+  // In place when it fits; otherwise the row moves and its slot keeps a
+  // pointer, so index entries and row ids stay valid.
+  uint32_t home_page = place.moved ? place.to_page : place.page;
+  uint16_t home_row = place.moved ? place.to_row : place.row;
+  uint16_t home_flags = place.moved ? kRowDeleted : 0;
+  Status s = EditPage(pager_, home_page, [&](uint8_t* p) { return ReplaceRow(p, home_row, row, home_flags); });
+  if (s.IsNotFound()) {
+    if (place.moved)
+      MDB_RETURN_IF_ERROR(EditPage(pager_, place.to_page, [&](uint8_t* p) { return DeleteRow(p, place.to_row); }));
+    uint32_t np;
+    uint16_t nr;
+    // Hidden from scans: the original slot is the row's one visible place.
+    MDB_RETURN_IF_ERROR(StoreNewRow(row, kRowDeleted, &np, &nr));
+    std::string ptr(4, '\0');
+    Put32(reinterpret_cast<uint8_t*>(ptr.data()), MakePtr(np, nr));
+    MDB_RETURN_IF_ERROR(
+        EditPage(pager_, place.page, [&](uint8_t* p) { return ReplaceRow(p, place.row, ptr, kRowOverflow); }));
+  } else if (!s.ok()) {
+    return s;
+  }
+  MDB_RETURN_IF_ERROR(IndexChange(&old_values, &values, id));
+  return Status::OK();
+}
+
+Status TableWriter::Delete(RowId id, int depth) {
+  RowPlace place;
+  std::string bytes;
+  MDB_RETURN_IF_ERROR(LocateLive(pager_, def(), id, &place, &bytes));
+  std::vector<Value> values;
+  MDB_RETURN_IF_ERROR(t_->DecodeRow(bytes, &values));
+  MDB_RETURN_IF_ERROR(HandleChildren(values, true, nullptr, depth));
+  const uint8_t* rb = reinterpret_cast<const uint8_t*>(bytes.data());
+  std::vector<FieldRef> refs;
+  MDB_RETURN_IF_ERROR(CrackRow(def(), rb, bytes.size(), &refs));
+  for (size_t i = 0; i < values.size(); ++i) {
+    const ColumnDef& c = def().columns[i];
+    if (!IsLongValueColumn(c) || refs[i].null) continue;
+    LongValueMaps maps;
+    MDB_RETURN_IF_ERROR(LongValueMapsFor(c, &maps));
+    MDB_RETURN_IF_ERROR(FreeLongValue(pager_, maps, std::string_view(bytes.data() + refs[i].offset, refs[i].size)));
+  }
+  UsageMap free_map;
+  MDB_RETURN_IF_ERROR(UsageMap::Load(pager_, def().free_pages, &free_map));
+  if (place.moved) {
+    MDB_RETURN_IF_ERROR(EditPage(pager_, place.to_page, [&](uint8_t* p) { return DeleteRow(p, place.to_row); }));
+    MDB_RETURN_IF_ERROR(free_map.Set(pager_, place.to_page, true));
+  }
+  MDB_RETURN_IF_ERROR(EditPage(pager_, place.page, [&](uint8_t* p) { return DeleteRow(p, place.row); }));
+  MDB_RETURN_IF_ERROR(free_map.Set(pager_, place.page, true));
+  MDB_RETURN_IF_ERROR(IndexChange(&values, nullptr, id));
+  return WriteTdefFields(-1, def().next_autonumber);
+}
+
 Status TableImpl::Insert(const std::vector<Value>& values, RowId* id, int64_t* autonumber) {
-  return Status::NotSupported("inserting rows is not implemented yet");
+  return Statement(db_, [&]() -> Status {
+    TableWriter w(this);
+    MDB_RETURN_IF_ERROR(w.Prepare());
+    return w.Insert(values, id, autonumber, 0);
+  });
 }
 
 Status TableImpl::Update(RowId id, const std::vector<std::pair<int, Value>>& changes, RowId* moved_to) {
-  return Status::NotSupported("updating rows is not implemented yet");
+  Status s = Statement(db_, [&]() -> Status {
+    TableWriter w(this);
+    MDB_RETURN_IF_ERROR(w.Prepare());
+    return w.Update(id, changes, 0);
+  });
+  if (s.ok() && moved_to) *moved_to = id;  // the row keeps its id even when its bytes move
+  return s;
 }
 
 Status TableImpl::Delete(RowId id) {
-  return Status::NotSupported("deleting rows is not implemented yet");
+  return Statement(db_, [&]() -> Status {
+    TableWriter w(this);
+    MDB_RETURN_IF_ERROR(w.Prepare());
+    return w.Delete(id, 0);
+  });
 }
 
+namespace {
+
+class ListCursor : public Cursor {
+ public:
+  ListCursor(TableImpl* t, std::vector<RowId> ids) : t_(t), ids_(std::move(ids)) {}
+  bool Next() override { return ++pos_ < ids_.size(); }
+  Status status() const override { return Status::OK(); }
+  RowId row_id() const override { return ids_[pos_]; }
+  Status Get(int column, Value* out) override { return t_->Read(ids_[pos_], column, out); }
+
+ private:
+  TableImpl* t_;
+  std::vector<RowId> ids_;
+  size_t pos_ = size_t(-1);
+};
+
+}  // namespace
+
 Status TableImpl::Seek(int index, const std::vector<Value>& key, std::unique_ptr<Cursor>* out) {
-  return Status::NotSupported("index seeks are not implemented yet");
+  if (index < 0 || size_t(index) >= def_.indexes.size()) return Status::InvalidArgument("no such index");
+  MDB_RETURN_IF_ERROR(pager()->BeginRead());
+  Status s = [&]() -> Status {
+    MDB_RETURN_IF_ERROR(ReloadDef());
+    const RealIndexDef& r = def_.real_indexes[def_.indexes[index].real_index];
+    if (key.size() > r.columns.size()) return Status::InvalidArgument("more key values than index columns");
+    // The key of the leading columns: encode a row holding only those values.
+    RealIndexDef lead = r;
+    lead.columns.resize(key.size());
+    std::vector<Value> row(def_.columns.size());
+    for (size_t k = 0; k < key.size(); ++k)
+      for (size_t i = 0; i < def_.columns.size(); ++i)
+        if (def_.columns[i].number == r.columns[k].column_number) row[i] = key[k];
+    std::string prefix;
+    MDB_RETURN_IF_ERROR(EncodeIndexKey(def_, lead, row, &prefix));
+    std::vector<IndexEntry> entries;
+    MDB_RETURN_IF_ERROR(ReadIndex(pager(), r.first_page, &entries, nullptr));
+    std::vector<RowId> ids;
+    for (const IndexEntry& e : entries)
+      if (e.key.compare(0, prefix.size(), prefix) == 0) ids.push_back(RowId{e.page, e.row});
+    *out = std::make_unique<ListCursor>(this, std::move(ids));
+    return Status::OK();
+  }();
+  pager()->EndRead();
+  return s;
 }
 
 }  // namespace mdb
