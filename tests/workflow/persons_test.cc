@@ -1,0 +1,314 @@
+// The main window's person list, search, record form, add, modify and delete.
+#include "tests/workflow/fixture.h"
+#include "vorta/convert.h"
+
+namespace workflow_test {
+namespace {
+
+using Messages = std::vector<Message>;
+using Texts = std::vector<rt::Text>;
+
+const char kList[] = "超级列表框1";
+const char kInsertStart[] = "insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('";
+
+class PersonsTest : public WorkflowTest {
+ protected:
+  Texts Names() { return rt().Column(kMain, kList, 0); }
+  void FillForm(const rt::Text& name, int sex, rt::DateTime birth, const rt::Text& profile) {
+    rt().Type(kMain, "编辑框_姓名", name);
+    if (sex >= 0) rt().Pick(kMain, "组合框_性别", sex);
+    rt().SetDate(kMain, "日期框_出生日期", birth);
+    rt().Type(kMain, "编辑框_个人简介", profile);
+  }
+  int RowOf(const rt::Text& name) {
+    Texts names = Names();
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return static_cast<int>(i);
+    ADD_FAILURE() << "no row " << name;
+    return -1;
+  }
+  void Search(const rt::Text& key, bool fuzzy) {
+    rt().Type(kMain, "编辑框_关键字", key);
+    rt().Tick(kMain, "选择框1", fuzzy);
+    rt().Click(kMain, "按钮5");
+  }
+};
+
+TEST_F(PersonsTest, ListShowsEveryColumnAndCarriesTheId) {
+  int64_t li = SeedPerson("李四", true, "1990-5-7", "第一行\r\n第二行");
+  int64_t wang = SeedPerson("王五", false, "2001-12-23 14:05:09", "");
+  StartLoggedIn();
+  const auto& rows = rt().Rows(kMain, kList);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].cells, (Texts{"李四", "男", "1990-05-07", "第一行\r\n第二行"}));
+  EXPECT_EQ(rows[0].data, li);
+  EXPECT_EQ(rows[1].cells, (Texts{"王五", "女", "2001-12-23 14:05:09", ""}));
+  EXPECT_EQ(rows[1].data, wang);
+  EXPECT_EQ(rt().At(kMain, kList).current_row, -1);
+}
+
+TEST_F(PersonsTest, SearchExactFuzzyWildcardsAndApostrophes) {
+  SeedPerson("张伟", true, "1980-1-1", "");
+  SeedPerson("张伟明", true, "1981-1-1", "");
+  SeedPerson("李伟", false, "1982-1-1", "");
+  SeedPerson("O'Brien", true, "1983-1-1", "");
+  SeedPerson("", false, "1984-1-1", "无名");
+  SeedPerson("100%纯", false, "1985-1-1", "");
+  StartLoggedIn();
+
+  Search("张伟", false);
+  EXPECT_EQ(Names(), Texts{"张伟"});
+  Search("伟", true);
+  EXPECT_EQ(Names(), (Texts{"张伟", "张伟明", "李伟"}));
+  Search("", false);
+  EXPECT_EQ(Names(), Texts{""}) << "exact with an empty key lists the empty name only";
+  Search("", true);
+  EXPECT_EQ(Names().size(), 6u);
+  Search("张%明", true);
+  EXPECT_EQ(Names(), Texts{"张伟明"}) << "% stays a wildcard";
+  Search("_伟", true);
+  EXPECT_EQ(Names(), (Texts{"张伟", "张伟明", "李伟"})) << "_ stays a wildcard";
+  Search("O'Brien", false);
+  EXPECT_EQ(Names(), Texts{"O'Brien"});
+  Search("'B", true);
+  EXPECT_EQ(Names(), Texts{"O'Brien"});
+  Search("无此人", false);
+  EXPECT_TRUE(Names().empty());
+  EXPECT_TRUE(messages().empty()) << "an empty result shows no message";
+  EXPECT_EQ(Sent()[0], "select * from [用户信息表] where [姓名]='张伟'");
+  EXPECT_EQ(Sent()[1], "select * from [用户信息表] where [姓名] like '%伟%'");
+  EXPECT_EQ(Sent()[6], "select * from [用户信息表] where [姓名]='O''Brien'");
+  EXPECT_EQ(Sent()[7], "select * from [用户信息表] where [姓名] like '%''B%'");
+  EXPECT_TRUE(LogEvents() == Texts{"用户登录"}) << "a search writes no log row";
+}
+
+TEST_F(PersonsTest, SelectingARowLoadsTheFormWithItsPhoto) {
+  std::string photo = SamplePhoto('a');
+  int64_t li = SeedPerson("李四", true, "1990-5-7", "行一\r\n行二", photo);
+  SeedPerson("王五", false, "1985-12-1 8:30:00", "");
+  StartLoggedIn();
+  rt().SelectRow(kMain, kList, RowOf("李四"));
+  EXPECT_EQ(Sent(), Texts{"select * from [用户信息表] where [ID]=" + std::to_string(li)});
+  EXPECT_EQ(rt().At(kMain, "编辑框_姓名").text, "李四");
+  EXPECT_EQ(rt().At(kMain, "编辑框_个人简介").text, "行一\r\n行二");
+  EXPECT_EQ(rt().At(kMain, "组合框_性别").index, 0);
+  EXPECT_EQ(rt().At(kMain, "组合框_性别").text, "男");
+  EXPECT_EQ(rt().At(kMain, "日期框_出生日期").date, headless::Day(1990, 5, 7));
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, photo);
+
+  // A photo chosen for the shown person is dropped by the next selection,
+  // and a person without a photo clears the picture.
+  rt().ChooseFile(WriteFile("chosen.png", SamplePhoto('z')));
+  rt().Click(kMain, "按钮1");
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, SamplePhoto('z'));
+  rt().SelectRow(kMain, kList, RowOf("王五"));
+  EXPECT_EQ(rt().At(kMain, "组合框_性别").index, 1);
+  EXPECT_EQ(rt().At(kMain, "组合框_性别").text, "女");
+  EXPECT_EQ(rt().At(kMain, "日期框_出生日期").date, headless::At(1985, 12, 1, 8, 30, 0));
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, "");
+  EXPECT_EQ(rt().At(kMain, "编辑框_个人简介").text, "");
+
+  // No current row: nothing runs.
+  rt().ClearStatements();
+  rt().SelectRow(kMain, kList, -1);
+  EXPECT_TRUE(rt().statements().empty());
+  EXPECT_EQ(rt().At(kMain, "编辑框_姓名").text, "王五");
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(rt().open_record_sets(), 0);
+}
+
+TEST_F(PersonsTest, SelectingAPersonDeletedMeanwhileKeepsTheForm) {
+  int64_t li = SeedPerson("李四", true, "1990-5-7", "简介", SamplePhoto('a'));
+  SeedPerson("王五", false, "1985-12-1", "");
+  StartLoggedIn();
+  rt().SelectRow(kMain, kList, RowOf("王五"));
+  Exec("delete from [用户信息表] where [ID]=" + std::to_string(li));  // another program
+  rt().SelectRow(kMain, kList, RowOf("李四"));
+  EXPECT_EQ(rt().At(kMain, "编辑框_姓名").text, "王五");
+  EXPECT_EQ(rt().At(kMain, "组合框_性别").text, "女");
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, "");
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(rt().open_record_sets(), 0);
+}
+
+TEST_F(PersonsTest, ChoosingAPhotoReadsTheWholeFileCancelKeepsItUnreadableClearsIt) {
+  StartLoggedIn();
+  std::string not_a_picture("plain text\0with a zero", 22);
+  rt().ChooseFile(WriteFile("notes.txt", not_a_picture));
+  rt().Click(kMain, "按钮1");
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, not_a_picture);
+  rt().Click(kMain, "按钮1");  // no file chosen: cancelled
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, not_a_picture);
+  rt().ChooseFile(dir() + "/missing.png");
+  rt().Click(kMain, "按钮1");
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, "");
+  EXPECT_TRUE(messages().empty());
+  EXPECT_TRUE(rt().statements().empty());
+}
+
+TEST_F(PersonsTest, AddStoresTheFormLogsAndRefillsTheList) {
+  SeedPerson("李四", true, "1990-5-7", "");
+  StartLoggedIn();
+  Search("李四", false);
+  rt().ClearStatements();
+  std::string photo = SamplePhoto('p');
+  FillForm("O'Brien", 0, headless::Day(1975, 3, 9), "第一行\r\n'第二行'");
+  rt().ChooseFile(WriteFile("photo.png", photo));
+  rt().Click(kMain, "按钮1");
+  rt().Click(kMain, "按钮2");
+
+  EXPECT_EQ(messages(), (Messages{{"数据添加成功！", kInfo}}));
+  EXPECT_EQ(Sent(), (Texts{
+                        std::string(kInsertStart) +
+                            "O''Brien',true,'第一行\r\n''第二行''','1975-03-09','张三',?)",
+                        "insert into [操作日志] ([用户ID],[操作时间],[事件说明]) values (1,now(),'添加人员')",
+                        "select * from [用户信息表]",
+                    }));
+  std::vector<Record> rows = PersonsNamed("O'Brien");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Field(rows[0], "性别"), rt::Value::FromBool(true));
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "个人简介")), "第一行\r\n'第二行'");
+  EXPECT_EQ(vorta::ToDateTime(Field(rows[0], "出生日期")), headless::Day(1975, 3, 9));
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "添加者")), "张三");
+  EXPECT_EQ(vorta::ToBinary(Field(rows[0], "照片")), photo);
+  EXPECT_EQ(LogEvents(), (Texts{"用户登录", "添加人员"}));
+  // The list holds every row again, not the search result.
+  EXPECT_EQ(Names(), (Texts{"李四", "O'Brien"}));
+  // The form keeps its values.
+  EXPECT_EQ(rt().At(kMain, "编辑框_姓名").text, "O'Brien");
+}
+
+TEST_F(PersonsTest, AddAcceptsEmptyNameNoSexAndNoPhotoAndAddsTwiceWhenClickedTwice) {
+  StartLoggedIn();
+  FillForm("", -1, headless::Day(2000, 2, 29), "");
+  rt().Click(kMain, "按钮2");
+  rt().Click(kMain, "按钮2");
+  EXPECT_EQ(messages(), (Messages{{"数据添加成功！", kInfo}, {"数据添加成功！", kInfo}}));
+  EXPECT_EQ(Sent()[0], std::string(kInsertStart) + "',false,'','2000-02-29','张三',?)");
+  std::vector<Record> rows = PersonsNamed("");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_NE(vorta::ToText(Field(rows[0], "ID")), vorta::ToText(Field(rows[1], "ID")));
+  for (const Record& r : rows) {
+    EXPECT_EQ(Field(r, "性别"), rt::Value::FromBool(false));
+    EXPECT_EQ(vorta::ToBinary(Field(r, "照片")), "");
+  }
+  EXPECT_EQ(rt().Column(kMain, kList, 1), (Texts{"女", "女"}));
+  EXPECT_EQ(LogEvents(), (Texts{"用户登录", "添加人员", "添加人员"}));
+}
+
+TEST_F(PersonsTest, AddOfAShownRowStoresASecondCopyWithTheShownPhoto) {
+  std::string photo = SamplePhoto('s');
+  int64_t li = SeedPerson("李四", false, "1990-5-7", "简介", photo);
+  StartLoggedIn();
+  rt().SelectRow(kMain, kList, 0);
+  rt().Click(kMain, "按钮2");
+  std::vector<Record> rows = PersonsNamed("李四");
+  ASSERT_EQ(rows.size(), 2u);
+  for (const Record& r : rows) {
+    EXPECT_EQ(vorta::ToBinary(Field(r, "照片")), photo);
+    EXPECT_EQ(vorta::ToDateTime(Field(r, "出生日期")), headless::Day(1990, 5, 7));
+  }
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "添加者")), "种子") << "the shown row is unchanged";
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "ID")), std::to_string(li));
+  EXPECT_EQ(vorta::ToText(Field(rows[1], "添加者")), "张三");
+}
+
+TEST_F(PersonsTest, ModifyRewritesTheCurrentRowAndKeepsOrDropsThePhoto) {
+  std::string photo = SamplePhoto('m');
+  int64_t li = SeedPerson("李四", true, "1990-5-7", "旧", photo);
+  int64_t wang = SeedPerson("王五", false, "1985-12-1", "");
+  Exec("update [用户信息表] set [照片]=? where [ID]=" + std::to_string(wang), &photo);
+  StartLoggedIn();
+
+  // Unchanged form: the row is rewritten, photo kept, operator recorded.
+  rt().SelectRow(kMain, kList, RowOf("李四"));
+  rt().ClearStatements();
+  rt().Click(kMain, "按钮3");
+  EXPECT_EQ(messages(), (Messages{{"数据修改成功！", kInfo}}));
+  std::string id = std::to_string(li);
+  EXPECT_EQ(Sent(), (Texts{
+                        "update  [用户信息表] set [姓名]='李四',[性别]=true,[个人简介]='旧',[出生日期]='1990-05-07',"
+                        "[添加者]='张三',[照片]=? where [ID]=" + id,
+                        "insert into [操作日志] ([用户ID],[操作时间],[事件说明]) values (1,now(),'修改人员')",
+                        "select * from [用户信息表]",
+                    }));
+  std::vector<Record> rows = PersonsNamed("李四");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(vorta::ToBinary(Field(rows[0], "照片")), photo);
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "添加者")), "张三");
+  EXPECT_EQ(rt().At(kMain, kList).current_row, -1) << "the refill drops the current row";
+
+  // Edited, with an apostrophe, and shown without a photo: the photo is lost.
+  rt().SelectRow(kMain, kList, RowOf("王五"));
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, photo);
+  rt().SetProperty(rt::ControlRef{kMain, "图片框1"}, rt::Prop::Picture, rt::Value::FromBytes(""));
+  FillForm("王'五", 0, headless::Day(1986, 1, 2), "新\r\n简介");
+  rt().Pick(kMain, "组合框_性别", 1);
+  rt().Click(kMain, "按钮3");
+  rows = PersonsNamed("王'五");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "ID")), std::to_string(wang));
+  EXPECT_EQ(Field(rows[0], "性别"), rt::Value::FromBool(false));
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "个人简介")), "新\r\n简介");
+  EXPECT_EQ(vorta::ToDateTime(Field(rows[0], "出生日期")), headless::Day(1986, 1, 2));
+  EXPECT_EQ(vorta::ToBinary(Field(rows[0], "照片")), "");
+  EXPECT_TRUE(PersonsNamed("王五").empty());
+  EXPECT_EQ(Names(), (Texts{"李四", "王'五"}));
+  EXPECT_EQ(LogEvents(), (Texts{"用户登录", "修改人员", "修改人员"}));
+
+  // A second click after the refill names no row.
+  rt().ClearMessages();
+  rt().ClearStatements();
+  rt().Click(kMain, "按钮3");
+  EXPECT_EQ(messages(), (Messages{{"数据修改失败！", kError}}));
+  EXPECT_TRUE(rt().statements().empty());
+  EXPECT_EQ(LogEvents(), (Texts{"用户登录", "修改人员", "修改人员"}));
+  EXPECT_EQ(PersonsNamed("王'五").size(), 1u);
+}
+
+TEST_F(PersonsTest, DeleteRemovesOnlyThatRowAndTheFormCanAddItAgain) {
+  std::string photo = SamplePhoto('d');
+  SeedPerson("甲", true, "1990-1-1", "");
+  int64_t yi = SeedPerson("乙", false, "1991-2-2", "乙的简介", photo);
+  SeedPerson("丙", true, "1992-3-3", "");
+  StartLoggedIn();
+  Search("", true);
+  rt().SelectRow(kMain, kList, RowOf("乙"));
+  rt().ClearStatements();
+  rt().Click(kMain, "按钮4");
+  EXPECT_EQ(messages(), (Messages{{"数据删除成功！", kInfo}}));
+  EXPECT_EQ(Sent(), (Texts{
+                        "delete from [用户信息表]  where  [ID]=" + std::to_string(yi),
+                        "insert into [操作日志] ([用户ID],[操作时间],[事件说明]) values (1,now(),'删除人员')",
+                    }));
+  EXPECT_EQ(Names(), (Texts{"甲", "丙"}));
+  EXPECT_EQ(rt().Column(kMain, kList, 1), (Texts{"男", "男"}));
+  EXPECT_TRUE(PersonsNamed("乙").empty());
+  EXPECT_EQ(Count("select * from [用户信息表]"), 2);
+  EXPECT_EQ(LogEvents(), (Texts{"用户登录", "删除人员"}));
+  // The form still shows the deleted person; adding stores it again.
+  EXPECT_EQ(rt().At(kMain, "编辑框_姓名").text, "乙");
+  rt().Click(kMain, "按钮2");
+  std::vector<Record> again = PersonsNamed("乙");
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_NE(vorta::ToText(Field(again[0], "ID")), std::to_string(yi));
+  EXPECT_EQ(vorta::ToBinary(Field(again[0], "照片")), photo);
+  EXPECT_EQ(vorta::ToText(Field(again[0], "个人简介")), "乙的简介");
+}
+
+TEST_F(PersonsTest, ModifyAndDeleteWithoutACurrentRowSendNothing) {
+  SeedPerson("甲", true, "1990-1-1", "");
+  StartLoggedIn();
+  FillForm("乙", 1, headless::Day(1991, 1, 1), "");
+  rt().Click(kMain, "按钮3");
+  rt().Click(kMain, "按钮4");
+  EXPECT_EQ(messages(), (Messages{{"数据修改失败！", kError}, {"数据删除失败！", kError}}));
+  EXPECT_TRUE(rt().statements().empty());
+  EXPECT_EQ(Names(), Texts{"甲"});
+  EXPECT_EQ(Count("select * from [用户信息表]"), 1);
+  EXPECT_EQ(PersonsNamed("甲").size(), 1u);
+  EXPECT_EQ(LogEvents(), Texts{"用户登录"});
+}
+
+}  // namespace
+}  // namespace workflow_test
