@@ -1,0 +1,110 @@
+// The database unit as the program calls it: GBK texts in and out, record
+// sets by number, tagged field values.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "runtime/value.h"
+#include "vorta/dbunit.h"
+#include "vorta/text_codec.h"
+
+namespace vorta {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Fixture(const char* name) { return std::string(USERMGR_FIXTURES_DIR) + "/" + name; }
+
+// A copy of a fixture under a directory with a Chinese name; returns its GBK path.
+rt::Text CopyToChineseDir(const char* name) {
+  fs::path dir = fs::temp_directory_path() / fs::path(text::Utf16ToUtf8(u"数据单元测试") + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  fs::path to = dir / name;
+  fs::copy_file(Fixture(name), to, fs::copy_options::overwrite_existing);
+  return text::Utf8ToGbk(to.string());
+}
+
+TEST(DatabaseUnit, ReadsFieldsWithTheirKinds) {
+  DatabaseUnit db;
+  ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_data_V2000_test.mdb"), "")) << db.last_error();
+  int rs = db.Query("select * from Table1 where A = 'abcdefg'");
+  ASSERT_GT(rs, 0) << db.last_error();
+  db.MoveFirst(rs);
+  ASSERT_FALSE(db.IsAfterLast(rs));
+  EXPECT_EQ(db.ReadField(rs, "A"), rt::Value::FromText("abcdefg"));
+  EXPECT_EQ(db.ReadField(rs, "a"), rt::Value::FromText("abcdefg"));  // any case
+  EXPECT_EQ(db.ReadField(rs, "C"), rt::Value::FromInt(2));
+  EXPECT_EQ(db.ReadField(rs, "E"), rt::Value::FromInt(333333333));
+  EXPECT_EQ(db.ReadField(rs, "F").kind(), rt::Kind::Float);
+  EXPECT_EQ(db.ReadField(rs, "G"), rt::Value::FromDate(rt::DateTime{27293}));  // 1974-09-21
+  EXPECT_EQ(db.ReadField(rs, "H"), rt::Value::FromFloat(3.5));                  // currency
+  EXPECT_EQ(db.ReadField(rs, "I"), rt::Value::FromBool(true));
+  EXPECT_TRUE(db.ReadField(rs, "NoSuchColumn").empty());
+  EXPECT_FALSE(db.last_error().empty());
+  db.MoveNext(rs);
+  EXPECT_TRUE(db.IsAfterLast(rs));
+  EXPECT_TRUE(db.ReadField(rs, "A").empty());  // past the end
+  db.CloseRecordSet(rs);
+  EXPECT_TRUE(db.IsAfterLast(rs));  // unknown now
+  db.CloseDatabase();
+  db.CloseDatabase();  // harmless twice
+  EXPECT_FALSE(db.is_open());
+}
+
+TEST(DatabaseUnit, TextsCrossInGbk) {
+  DatabaseUnit db;
+  ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("jk_overflowTestV2000.mdb"), ""));
+  ASSERT_TRUE(db.ExecuteSql("insert into Table1 (data1, data3) values ('王小明', '简介')", nullptr)) << db.last_error();
+  int rs = db.Query("select * from [Table1] where [data1] = '王小明'");
+  ASSERT_GT(rs, 0) << db.last_error();
+  db.MoveFirst(rs);
+  ASSERT_FALSE(db.IsAfterLast(rs));
+  EXPECT_EQ(db.ReadField(rs, "data3"), rt::Value::FromText("简介"));
+  EXPECT_TRUE(db.ReadField(rs, "data4").empty());  // NULL
+  db.CloseRecordSet(rs);
+}
+
+TEST(DatabaseUnit, EmptyResultIsAfterLastAtOnce) {
+  DatabaseUnit db;
+  ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_data_V2000_test.mdb"), ""));
+  int rs = db.Query("select * from Table1 where A = 'none'");
+  ASSERT_GT(rs, 0);
+  db.MoveFirst(rs);
+  EXPECT_TRUE(db.IsAfterLast(rs));
+  EXPECT_TRUE(db.ReadField(rs, "A").empty());
+  int rs2 = db.Query("select * from Table1");
+  EXPECT_NE(rs2, rs);
+  db.CloseRecordSet(rs);
+  db.CloseRecordSet(rs2);
+}
+
+TEST(DatabaseUnit, FailuresGiveZeroOrFalseAndAReason) {
+  DatabaseUnit db;
+  EXPECT_EQ(db.Query("select * from Table1"), 0);  // nothing open
+  EXPECT_FALSE(db.ExecuteSql("delete from Table1", nullptr));
+  EXPECT_FALSE(db.OpenMdb("/no/such/dir/access.mdb", "580274"));
+  EXPECT_FALSE(db.last_error().empty());
+  EXPECT_FALSE(db.OpenMdb(CopyToChineseDir("mr_password_V2000_with-password.mdb"), "wrong"));
+  ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_password_V2000_with-password.mdb"), "password"));
+  EXPECT_EQ(db.Query("select * from [不存在的表]"), 0);
+  EXPECT_NE(db.last_error().find(text::GbkToUtf8("不存在的表")), std::string::npos);  // UTF-8
+  EXPECT_EQ(db.Query("select * from Table1 where"), 0);
+  int rs = db.Query("select * from Table1");
+  EXPECT_GT(rs, 0);
+  EXPECT_TRUE(db.last_error().empty());
+  db.CloseDatabase();
+}
+
+TEST(DatabaseUnit, ReopeningClosesTheOldRecordSets) {
+  DatabaseUnit db;
+  ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_data_V2000_test.mdb"), ""));
+  int rs = db.Query("select * from Table1");
+  ASSERT_GT(rs, 0);
+  ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("jk_indexTestV2000.mdb"), ""));
+  EXPECT_TRUE(db.IsAfterLast(rs));
+  EXPECT_TRUE(db.ReadField(rs, "A").empty());
+}
+
+}  // namespace
+}  // namespace vorta
