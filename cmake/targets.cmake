@@ -55,6 +55,7 @@ if(WIN32)
   add_executable(usermgr-auto ${AUTO_SOURCES})
   target_compile_options(usermgr-auto PRIVATE ${USERMGR_GBK_FLAGS})
   target_link_libraries(usermgr-auto PRIVATE program vorta_core mdb gdiplus comctl32 ole32)
+  target_link_options(usermgr-auto PRIVATE -municode)
 endif()
 
 if(NOT USERMGR_FUZZ)

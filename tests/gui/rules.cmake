@@ -1,0 +1,23 @@
+# Scenarios in tests/gui/scenarios/*.txt are run by usermgr-auto against the
+# real program under Wine (see tests/wine/run.sh). Each gets a work folder
+# build/<preset>/gui-work/<name>; screenshots go to build/<preset>/screenshots.
+
+# Stand-ins for broken runtime libraries, for the launcher's failure cases.
+foreach(fake refusing_runtime entryless_runtime)
+  add_library(${fake} SHARED ${CMAKE_CURRENT_LIST_DIR}/fakes/${fake}.cc)
+  set_target_properties(${fake} PROPERTIES PREFIX "" SUFFIX ".vlr")
+  target_link_options(${fake} PRIVATE -Wl,--kill-at)
+endforeach()
+
+file(GLOB gui_scenarios CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/scenarios/*.txt)
+foreach(scenario ${gui_scenarios})
+  get_filename_component(scenario_name ${scenario} NAME_WE)
+  add_test(NAME gui_${scenario_name}
+    COMMAND usermgr-auto
+      -D BIN=${CMAKE_BINARY_DIR}
+      -D WORK=${CMAKE_BINARY_DIR}/gui-work/${scenario_name}
+      -D SHOTS=${CMAKE_BINARY_DIR}/screenshots
+      ${scenario})
+  # 77: the runner cannot run this build's programs on this machine.
+  set_tests_properties(gui_${scenario_name} PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+endforeach()
