@@ -76,7 +76,12 @@ void FloatKey(std::string* s, uint64_t bits, int n) {
   PutBE(s, bits, n);
 }
 
+thread_local int catalog_keys = 0;
+
 }  // namespace
+
+CatalogKeyScope::CatalogKeyScope() { ++catalog_keys; }
+CatalogKeyScope::~CatalogKeyScope() { --catalog_keys; }
 
 std::string IndexEntry::Bytes() const {
   std::string s = key;
@@ -88,6 +93,13 @@ std::string IndexEntry::Bytes() const {
 Status EncodeTextKey(const std::u16string& text, std::string* out) {
   for (char16_t c : text) {
     int code = TextCode(c);
+    if (code < 0 && catalog_keys > 0 && c >= 0x80) {
+      // Provisional: after every Latin letter, in code point order.
+      out->push_back(char(0xF0));
+      out->push_back(char(uint8_t(c >> 8)));
+      out->push_back(char(uint8_t(c)));
+      continue;
+    }
     if (code < 0) return Status::NotSupported("text index keys with this character are not supported yet");
     out->push_back(char(code));
   }

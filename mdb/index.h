@@ -44,6 +44,15 @@ bool KeyHasNull(const TableDef& def, const RealIndexDef& index, const std::vecto
 // for a character outside the known collation.
 Status EncodeTextKey(const std::u16string& text, std::string* out);
 
+// While one is alive, text keys of characters outside the known collation
+// get a provisional code instead of NotSupported. Only for the catalog rows a
+// new file starts with; never for user tables.
+class CatalogKeyScope {
+ public:
+  CatalogKeyScope();
+  ~CatalogKeyScope();
+};
+
 // Every leaf entry in index order, and the pages the tree uses.
 Status ReadIndex(Pager* pager, uint32_t root, std::vector<IndexEntry>* entries,
                  std::vector<uint32_t>* pages);
