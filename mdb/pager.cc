@@ -143,7 +143,13 @@ class PagerImpl : public Pager {
     MDB_RETURN_IF_ERROR(AcquireExclusive());
 
     // 1. The journal and the appended pages, then one sync: the commit point.
-    Status s = file_->Write(uint64_t(n1) * kPageSize, jnl.data(), jnl.size());
+    Status s;
+    if (n1 > n0) {
+      uint8_t head[kPageSize] = {};
+      journal::EncodeHeader(journal::PageHeader{n0, n1, salt_, journal::kHead, 0}, head);
+      s = file_->Write(uint64_t(n0) * kPageSize, head, kPageSize);
+    }
+    if (s.ok()) s = file_->Write(uint64_t(n1) * kPageSize, jnl.data(), jnl.size());
     if (s.ok()) {
       RunWriter w(file_.get());
       for (auto it = staged_.lower_bound(n0); s.ok() && it != staged_.end(); ++it)

@@ -141,7 +141,7 @@ bool DecodeHeader(const uint8_t* in, PageHeader* h) {
   h->salt = Get32(in + 12);
   const uint32_t ka = Get32(in + 16);
   const uint32_t kind = ka >> 24;
-  if (kind != kImage && kind != kTrailer) return false;
+  if (kind != kImage && kind != kTrailer && kind != kHead) return false;
   h->kind = static_cast<Kind>(kind);
   h->aux = ka & 0xFFFFFF;
   return h->old_pages <= h->new_pages && h->new_pages <= kMaxPages;
@@ -232,10 +232,10 @@ Status Analyze(File* file, uint64_t size, const std::string& path, Recovery* out
     return Status::OK();
   }
   if (rest != 0) {
-    // A few zero bytes past the last page are what a crash while the first
-    // journal page was being written leaves on some file systems.
+    // A few bytes past the last page, zero or the start of a journal
+    // header: a crash while the first journal page was being written.
     MDB_RETURN_IF_ERROR(file->Read(uint64_t(full) * kPageSize, rest, page.data()));
-    if (!AllZero(page.data(), rest))
+    if (!AllZero(page.data(), rest) && memcmp(page.data(), kMagic, std::min<size_t>(rest, 4)) != 0)
       return Status::Corruption(path + " is not a database: its size (" + std::to_string(size) +
                                 " bytes) is not a multiple of the page size");
     out->action = Recovery::kTruncate;

@@ -27,14 +27,16 @@ constexpr uint64_t kSharedByte = kLockBase + 2;    // readers shared, a committe
 // Byte 0 is never a Jet page type, so journal pages cannot pass for pages.
 constexpr uint32_t kHeaderSize = 24;
 constexpr uint8_t kMagic[4] = {0xA7, 'J', 'N', 'L'};
-enum Kind : uint8_t { kImage = 1, kTrailer = 2 };
+// A head page goes first, at the old end of the file, when a commit appends
+// pages: even a torn first write then says where the old file ended.
+enum Kind : uint8_t { kImage = 1, kTrailer = 2, kHead = 3 };
 
 struct PageHeader {
   uint32_t old_pages = 0;  // pages before the commit
   uint32_t new_pages = 0;  // pages after it
   uint32_t salt = 0;       // ties the pages of one commit together
   Kind kind = kImage;
-  uint32_t aux = 0;        // image: its index; trailer: pages in the trailer
+  uint32_t aux = 0;        // image: its index; trailer: pages in the trailer; head: 0
 };
 
 void EncodeHeader(const PageHeader& h, uint8_t* out);

@@ -1,0 +1,55 @@
+// An Env for tests that wraps another one and injects faults: an I/O error
+// on the n-th read, write, sync or truncate, or a crash after the n-th write
+// from which on nothing reaches the file, optionally losing every write that
+// was not synced yet as a power cut would.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "mdb/env.h"
+
+namespace mdb {
+
+class FaultInjectionEnv : public Env {
+ public:
+  enum class Op { kRead = 0, kWrite, kSync, kTruncate };
+  enum class CrashMode {
+    kDrop,  // later writes, syncs and truncates report success and do nothing
+    kFail,  // they fail with an IOError
+  };
+
+  explicit FaultInjectionEnv(Env* base);
+  ~FaultInjectionEnv() override;
+
+  Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) override;
+  Status CreateFile(const std::string& path, std::unique_ptr<File>* out) override;
+  bool FileExists(const std::string& path) override;
+  void SleepMicros(int micros) override;
+
+  // The n-th operation of that kind from now on (1-based) fails with an
+  // IOError and does nothing; 0 disarms.
+  void FailNth(Op op, int n);
+  // The n-th write from now on is the last one that reaches the file.
+  void CrashAfterWrite(int n, CrashMode mode = CrashMode::kDrop);
+  // At the crash, undo every write and truncate not yet synced.
+  void set_lose_unsynced(bool on);
+  // The crashing write lands only in part: its first `bytes` bytes (0: all).
+  void set_torn_bytes(size_t bytes);
+
+  // Operations seen since the last ResetCounters (failed ones included).
+  int count(Op op) const;
+  bool crashed() const;
+  // Zeroes the counters and disarms every fault; a crash is over.
+  void ResetCounters();
+
+ private:
+  class FaultFile;
+  struct State;
+  friend class FaultFile;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace mdb

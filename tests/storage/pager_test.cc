@@ -1,0 +1,596 @@
+// The pager on real files: commits, rollbacks, a crash at every write of a
+// commit, injected I/O errors, locks between pagers and processes, bad files.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <vector>
+
+#include "mdb/fault_env.h"
+#include "mdb/pager.h"
+#include "storage_util.h"
+
+namespace {
+
+using mdb::Env;
+using mdb::FaultInjectionEnv;
+using mdb::Pager;
+using mdb::Status;
+using namespace storage_test;
+using Op = FaultInjectionEnv::Op;
+
+Status PutPage(Pager* p, uint32_t i, const std::string& bytes) {
+  return p->Put(i, reinterpret_cast<const uint8_t*>(bytes.data()));
+}
+
+std::string GetPage(Pager* p, uint32_t i) {
+  const uint8_t* d = nullptr;
+  Status s = p->Get(i, &d);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return s.ok() ? std::string(reinterpret_cast<const char*>(d), kPage) : std::string();
+}
+
+constexpr uint32_t kBasePages = 8;
+constexpr uint32_t kAppended = 300;  // more than one write's worth
+
+// Changes pages 1, 3 and 4 and appends kAppended pages, the last left zero.
+Status BigChange(Pager* p) {
+  MDB_RETURN_IF_ERROR(p->BeginWrite());
+  for (uint32_t i : {1u, 3u, 4u}) MDB_RETURN_IF_ERROR(PutPage(p, i, MakePage(i, 0x55)));
+  for (uint32_t k = 0; k < kAppended; ++k) {
+    uint32_t n = 0;
+    MDB_RETURN_IF_ERROR(p->Append(&n));
+    if (n != kBasePages + k) return Status::Corruption("unexpected page number");
+    if (k + 1 < kAppended) MDB_RETURN_IF_ERROR(PutPage(p, n, MakePage(n, 0x55)));
+  }
+  return p->Commit();
+}
+
+std::string NewState() {
+  std::string s = MakeDb(kBasePages);
+  for (uint32_t i : {1u, 3u, 4u}) s.replace(i * kPage, kPage, MakePage(i, 0x55));
+  for (uint32_t k = 0; k + 1 < kAppended; ++k) s += MakePage(kBasePages + k, 0x55);
+  s += std::string(kPage, '\0');
+  return s;
+}
+
+TEST(PagerTest, ReadsAFixtureAsItIs) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  const std::string bytes = ReadAll(std::string(USERMGR_FIXTURES_DIR) + "/mr_data_V2000_test.mdb");
+  ASSERT_GT(bytes.size(), kPage);
+  WriteAll(path, bytes);
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &p).ok());
+  EXPECT_EQ(p->page_count(), bytes.size() / kPage);
+  // Outside a transaction every page stays readable until the next one.
+  const uint8_t* first = nullptr;
+  const uint8_t* last = nullptr;
+  ASSERT_TRUE(p->Get(0, &first).ok());
+  ASSERT_TRUE(p->Get(p->page_count() - 1, &last).ok());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(first), kPage), bytes.substr(0, kPage));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), kPage), bytes.substr(bytes.size() - kPage));
+  const uint8_t* d = nullptr;
+  Status s = p->Get(p->page_count(), &d);
+  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+  p.reset();
+  EXPECT_EQ(ReadAll(path), bytes);  // opening and reading wrote nothing
+}
+
+TEST(PagerTest, CommitRollbackAndStagedReads) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(4));
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &p).ok());
+
+  // Writes need a write transaction.
+  EXPECT_FALSE(PutPage(p.get(), 1, MakePage(1, 9)).ok());
+  uint32_t n = 0;
+  EXPECT_FALSE(p->Append(&n).ok());
+  EXPECT_FALSE(p->Commit().ok());
+
+  // Rolled back: nothing changes, appended pages vanish.
+  ASSERT_TRUE(p->BeginWrite().ok());
+  EXPECT_TRUE(p->in_write());
+  EXPECT_FALSE(p->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(p.get(), 2, MakePage(2, 9)).ok());
+  ASSERT_TRUE(p->Append(&n).ok());
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(p->page_count(), 5u);
+  EXPECT_EQ(GetPage(p.get(), 2), MakePage(2, 9));
+  EXPECT_EQ(GetPage(p.get(), 4), std::string(kPage, '\0'));
+  EXPECT_FALSE(PutPage(p.get(), 6, MakePage(6, 9)).ok());  // past the staged end
+  p->Rollback();
+  EXPECT_FALSE(p->in_write());
+  EXPECT_EQ(p->page_count(), 4u);
+  EXPECT_EQ(GetPage(p.get(), 2), MakePage(2, 0));
+  EXPECT_EQ(ReadAll(path), MakeDb(4));
+
+  // Committed: on disk at once, in the same length as a plain file.
+  ASSERT_TRUE(p->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(p.get(), 2, MakePage(2, 9)).ok());
+  ASSERT_TRUE(PutPage(p.get(), 2, MakePage(2, 10)).ok());  // staged again
+  ASSERT_TRUE(p->Append(&n).ok());
+  ASSERT_TRUE(PutPage(p.get(), n, MakePage(n, 10)).ok());
+  ASSERT_TRUE(p->Commit().ok());
+  std::string want = MakeDb(4);
+  want.replace(2 * kPage, kPage, MakePage(2, 10));
+  want += MakePage(4, 10);
+  EXPECT_EQ(ReadAll(path), want);
+  EXPECT_EQ(p->page_count(), 5u);
+
+  // A read transaction around a write sees the write after the commit.
+  ASSERT_TRUE(p->BeginRead().ok());
+  ASSERT_TRUE(p->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(p.get(), 3, MakePage(3, 11)).ok());
+  ASSERT_TRUE(p->Commit().ok());
+  EXPECT_EQ(GetPage(p.get(), 3), MakePage(3, 11));
+  p->EndRead();
+
+  // An empty write transaction commits without touching the file.
+  ASSERT_TRUE(p->BeginWrite().ok());
+  ASSERT_TRUE(p->Commit().ok());
+  p.reset();
+  want.replace(3 * kPage, kPage, MakePage(3, 11));
+  EXPECT_EQ(ReadAll(path), want);
+}
+
+TEST(PagerTest, CreateStartsEmptyAndCommitsTheFirstPages) {
+  TempDir dir;
+  const std::string path = dir.File("new.mdb");
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Create(Env::Default(), path, &p).ok());
+  EXPECT_EQ(p->page_count(), 0u);
+  ASSERT_TRUE(p->BeginWrite().ok());
+  for (uint32_t i = 0; i < 3; ++i) {
+    uint32_t n = 0;
+    ASSERT_TRUE(p->Append(&n).ok());
+    ASSERT_TRUE(PutPage(p.get(), n, MakePage(n, 0)).ok());
+  }
+  ASSERT_TRUE(p->Commit().ok());
+  p.reset();
+  EXPECT_EQ(ReadAll(path), MakeDb(3));
+  EXPECT_FALSE(Pager::Create(Env::Default(), path, &p).ok());  // exists
+}
+
+struct CrashCase {
+  const char* name;
+  FaultInjectionEnv::CrashMode mode;
+  bool lose_unsynced;
+  size_t torn;
+};
+
+void PrintTo(const CrashCase& c, std::ostream* os) { *os << c.name; }
+
+class PagerCrashTest : public testing::TestWithParam<CrashCase> {};
+
+// Cuts the commit off after each of its writes; reopening must find the old
+// state or the new one, and once the new one, always the new one.
+TEST_P(PagerCrashTest, EveryWritePointLeavesOldOrNewState) {
+  const CrashCase c = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  const std::string old_state = MakeDb(kBasePages);
+  const std::string new_state = NewState();
+
+  FaultInjectionEnv counting(Env::Default());
+  WriteAll(path, old_state);
+  {
+    std::unique_ptr<Pager> p;
+    ASSERT_TRUE(Pager::Open(&counting, path, true, &p).ok());
+    counting.ResetCounters();
+    ASSERT_TRUE(BigChange(p.get()).ok());
+  }
+  ASSERT_EQ(ReadAll(path), new_state);
+  const int total = counting.count(Op::kWrite);
+  ASSERT_GE(total, 4);
+
+  bool seen_new = false;
+  for (int n = 1; n <= total; ++n) {
+    SCOPED_TRACE("crash after write " + std::to_string(n));
+    WriteAll(path, old_state);
+    FaultInjectionEnv env(Env::Default());
+    env.set_lose_unsynced(c.lose_unsynced);
+    env.set_torn_bytes(c.torn);
+    {
+      std::unique_ptr<Pager> p;
+      ASSERT_TRUE(Pager::Open(&env, path, true, &p).ok());
+      env.ResetCounters();
+      env.CrashAfterWrite(n, c.mode);
+      BigChange(p.get());  // its result does not matter: the process is gone
+      ASSERT_TRUE(env.crashed());
+    }
+    // A reader that may not write sees the same committed state as the
+    // recovery then makes of the file.
+    Status s;
+    const std::string seen_ro = ReadThroughPager(Env::Default(), path, false, &s);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    const std::string seen = ReadThroughPager(Env::Default(), path, true, &s);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    EXPECT_EQ(seen_ro, seen);
+    const bool is_new = seen == new_state;
+    ASSERT_TRUE(is_new || seen == old_state) << "neither state; " << seen.size() / kPage << " pages";
+    EXPECT_EQ(ReadAll(path), seen) << "the journal must be gone after recovery";
+    if (seen_new) {
+      EXPECT_TRUE(is_new) << "a later crash lost a commit an earlier one kept";
+    }
+    seen_new = seen_new || is_new;
+
+    // The recovered file takes the change again.
+    std::unique_ptr<Pager> p;
+    ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &p).ok());
+    if (!is_new) {
+      ASSERT_TRUE(BigChange(p.get()).ok());
+      p.reset();
+      EXPECT_EQ(ReadAll(path), new_state);
+    }
+  }
+  // Crashing after the last write (the in-place writes done) keeps the commit.
+  EXPECT_TRUE(seen_new);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, PagerCrashTest,
+    testing::Values(CrashCase{"Dropped", FaultInjectionEnv::CrashMode::kDrop, false, 0},
+                    CrashCase{"Failing", FaultInjectionEnv::CrashMode::kFail, false, 0},
+                    CrashCase{"PowerLoss", FaultInjectionEnv::CrashMode::kDrop, true, 0},
+                    CrashCase{"TornTiny", FaultInjectionEnv::CrashMode::kDrop, false, 10},
+                    CrashCase{"TornPage", FaultInjectionEnv::CrashMode::kDrop, false, 3000},
+                    CrashCase{"TornPages", FaultInjectionEnv::CrashMode::kDrop, false, 3 * kPage + 100}),
+    [](const testing::TestParamInfo<CrashCase>& i) { return std::string(i.param.name); });
+
+// With power loss in play, a commit that returned is durable and one whose
+// crash came before any sync left the old state.
+TEST(PagerCrashTest, PowerLossAfterCommitKeepsIt) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(kBasePages));
+  FaultInjectionEnv env(Env::Default());
+  env.set_lose_unsynced(true);
+  {
+    std::unique_ptr<Pager> p;
+    ASSERT_TRUE(Pager::Open(&env, path, true, &p).ok());
+    ASSERT_TRUE(BigChange(p.get()).ok());
+    // The power goes at the next write, which never comes from this commit.
+    env.CrashAfterWrite(1);
+    ASSERT_TRUE(p->BeginWrite().ok());
+    ASSERT_TRUE(PutPage(p.get(), 2, MakePage(2, 0x77)).ok());
+    p->Commit();
+  }
+  Status s;
+  EXPECT_EQ(ReadThroughPager(Env::Default(), path, true, &s), NewState());
+  EXPECT_TRUE(s.ok()) << s.ToString();
+}
+
+// An I/O error on any write, sync or truncate of a commit: either the commit
+// reports the error and the file holds the old state, or it reports success
+// (the error came after the commit point) and the file holds the new one.
+// The pager stays usable either way.
+TEST(PagerFaultTest, EachFailingOperation) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  const std::string old_state = MakeDb(kBasePages);
+  const std::string new_state = NewState();
+  FaultInjectionEnv counting(Env::Default());
+  WriteAll(path, old_state);
+  {
+    std::unique_ptr<Pager> p;
+    ASSERT_TRUE(Pager::Open(&counting, path, true, &p).ok());
+    counting.ResetCounters();
+    ASSERT_TRUE(BigChange(p.get()).ok());
+  }
+  int failures = 0;
+  for (Op op : {Op::kWrite, Op::kSync, Op::kTruncate}) {
+    const int total = counting.count(op);
+    ASSERT_GT(total, 0);
+    for (int n = 1; n <= total; ++n) {
+      SCOPED_TRACE("operation " + std::to_string(int(op)) + " number " + std::to_string(n));
+      WriteAll(path, old_state);
+      FaultInjectionEnv env(Env::Default());
+      std::unique_ptr<Pager> p;
+      ASSERT_TRUE(Pager::Open(&env, path, true, &p).ok());
+      env.ResetCounters();
+      env.FailNth(op, n);
+      Status s = BigChange(p.get());
+      EXPECT_FALSE(p->in_write());
+      Status rs;
+      if (!s.ok()) {
+        ++failures;
+        EXPECT_TRUE(s.IsIOError()) << s.ToString();
+        EXPECT_EQ(ReadThroughPager(Env::Default(), path, false, &rs), old_state);
+        // The same pager, errors gone, commits the change.
+        env.ResetCounters();
+        Status again = BigChange(p.get());
+        ASSERT_TRUE(again.ok()) << again.ToString();
+      }
+      EXPECT_EQ(GetPage(p.get(), 1), MakePage(1, 0x55));
+      EXPECT_EQ(p->page_count(), new_state.size() / kPage);
+      p.reset();
+      EXPECT_EQ(ReadThroughPager(Env::Default(), path, true, &rs), new_state);
+      EXPECT_TRUE(rs.ok()) << rs.ToString();
+      EXPECT_EQ(ReadAll(path), new_state);
+    }
+  }
+  EXPECT_GT(failures, 0);
+}
+
+TEST(PagerFaultTest, ReadErrorsAreReported) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(4));
+  FaultInjectionEnv env(Env::Default());
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Open(&env, path, true, &p).ok());
+  ASSERT_TRUE(p->BeginRead().ok());
+  env.FailNth(Op::kRead, 1);
+  const uint8_t* d = nullptr;
+  Status s = p->Get(2, &d);
+  EXPECT_TRUE(s.IsIOError()) << s.ToString();
+  EXPECT_TRUE(p->Get(2, &d).ok());  // a failed read is not cached
+  p->EndRead();
+  // An error while the transaction starts (reading the file's tail).
+  env.FailNth(Op::kRead, 1);
+  EXPECT_TRUE(p->BeginRead().IsIOError());
+  EXPECT_TRUE(p->BeginRead().ok());
+  p->EndRead();
+}
+
+// Two pagers on one file in one process exclude each other like two
+// processes, and a page read before the other's commit is not used after it.
+TEST(PagerLockTest, PagersInOneProcess) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(4));
+  mdb::PagerOptions quick;
+  quick.busy_timeout_ms = 200;
+  std::unique_ptr<Pager> a, b;
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, quick, &a).ok());
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, quick, &b).ok());
+
+  ASSERT_TRUE(b->BeginRead().ok());
+  EXPECT_EQ(GetPage(b.get(), 2), MakePage(2, 0));
+  ASSERT_TRUE(a->BeginWrite().ok());
+  EXPECT_EQ(b->BeginWrite().code(), Status::Code::kBusy);  // one writer
+  ASSERT_TRUE(PutPage(a.get(), 2, MakePage(2, 1)).ok());
+  // b's read is still open: a's commit cannot finish but keeps its changes.
+  EXPECT_EQ(a->Commit().code(), Status::Code::kBusy);
+  EXPECT_TRUE(a->in_write());
+  EXPECT_EQ(GetPage(b.get(), 2), MakePage(2, 0));
+  b->EndRead();
+  ASSERT_TRUE(a->Commit().ok());
+
+  // b reads the new page, not what it had before.
+  ASSERT_TRUE(b->BeginRead().ok());
+  EXPECT_EQ(GetPage(b.get(), 2), MakePage(2, 1));
+  b->EndRead();
+  EXPECT_EQ(GetPage(b.get(), 2), MakePage(2, 1));
+
+  // A writer does not block readers until it commits.
+  ASSERT_TRUE(a->BeginWrite().ok());
+  ASSERT_TRUE(b->BeginRead().ok());
+  b->EndRead();
+  // A reader that wants to write while another writer works is told at once.
+  ASSERT_TRUE(b->BeginRead().ok());
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(b->BeginWrite().code(), Status::Code::kBusy);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(150));
+  b->EndRead();
+  a->Rollback();
+  ASSERT_TRUE(b->BeginWrite().ok());
+  b->Rollback();
+}
+
+// Two processes add to counters kept in two pages that must stay equal; a
+// third reads and checks that it never sees one without the other.
+TEST(PagerLockTest, TwoProcessesLoseNoIncrement) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(4));
+  constexpr int kIncrements = 150;
+
+  auto counter = [](const std::string& page) {
+    uint64_t v = 0;
+    memcpy(&v, page.data() + 100, sizeof(v));
+    return v;
+  };
+  auto child = [&](int role) -> int {
+    std::unique_ptr<Pager> p;
+    if (!Pager::Open(Env::Default(), path, true, &p).ok()) return 10;
+    if (role == 2) {
+      for (int i = 0; i < 300; ++i) {
+        if (!p->BeginRead().ok()) return 11;
+        std::string a = GetPage(p.get(), 1), b = GetPage(p.get(), 2);
+        p->EndRead();
+        if (counter(a) != counter(b)) return 12;
+      }
+      return 0;
+    }
+    for (int i = 0; i < kIncrements; ++i) {
+      for (;;) {
+        Status s = p->BeginWrite();
+        if (s.code() == Status::Code::kBusy) continue;
+        if (!s.ok()) return 13;
+        std::string a = GetPage(p.get(), 1), b = GetPage(p.get(), 2);
+        uint64_t v = counter(a) + 1;
+        memcpy(a.data() + 100, &v, sizeof(v));
+        memcpy(b.data() + 100, &v, sizeof(v));
+        if (!PutPage(p.get(), 1, a).ok() || !PutPage(p.get(), 2, b).ok()) return 14;
+        if (i % 25 == 0) {  // grow the file now and then
+          uint32_t n = 0;
+          if (!p->Append(&n).ok()) return 15;
+        }
+        s = p->Commit();
+        if (s.code() == Status::Code::kBusy) {
+          p->Rollback();
+          continue;
+        }
+        if (!s.ok()) return 16;
+        break;
+      }
+    }
+    return 0;
+  };
+  // The counters start at the pages' pattern bytes; make them zero first.
+  {
+    std::unique_ptr<Pager> p;
+    ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &p).ok());
+    ASSERT_TRUE(p->BeginWrite().ok());
+    for (uint32_t i : {1u, 2u}) {
+      std::string pg = GetPage(p.get(), i);
+      memset(pg.data() + 100, 0, 8);
+      ASSERT_TRUE(PutPage(p.get(), i, pg).ok());
+    }
+    ASSERT_TRUE(p->Commit().ok());
+  }
+  std::vector<pid_t> pids;
+  for (int role : {0, 1, 2}) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(child(role));
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, false, &p).ok());
+  EXPECT_EQ(counter(GetPage(p.get(), 1)), 2u * kIncrements);
+  EXPECT_EQ(counter(GetPage(p.get(), 2)), 2u * kIncrements);
+  EXPECT_EQ(p->page_count(), 4u + 2 * (kIncrements / 25));
+  EXPECT_EQ(ReadAll(path).size(), p->page_count() * kPage);
+}
+
+TEST(PagerOpenTest, ReadOnly) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(kBasePages));
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, false, &p).ok());
+  EXPECT_EQ(GetPage(p.get(), 3), MakePage(3, 0));
+  Status s = p->BeginWrite();
+  EXPECT_FALSE(s.ok());
+  EXPECT_NE(s.message().find("read-only"), std::string::npos) << s.ToString();
+  p.reset();
+
+  // A commit cut off after its commit point: a read-only pager sees it
+  // without changing the file, a writable one finishes it.
+  FaultInjectionEnv env(Env::Default());
+  {
+    std::unique_ptr<Pager> w;
+    ASSERT_TRUE(Pager::Open(&env, path, true, &w).ok());
+    env.ResetCounters();
+    env.CrashAfterWrite(4);  // head, journal and the two writes of appended pages
+    BigChange(w.get());
+  }
+  const std::string hot = ReadAll(path);
+  ASSERT_GT(hot.size(), NewState().size());
+  Status rs;
+  EXPECT_EQ(ReadThroughPager(Env::Default(), path, false, &rs), NewState());
+  EXPECT_TRUE(rs.ok()) << rs.ToString();
+  EXPECT_EQ(ReadAll(path), hot);
+  EXPECT_EQ(ReadThroughPager(Env::Default(), path, true, &rs), NewState());
+  EXPECT_EQ(ReadAll(path), NewState());
+
+  // A file the user may not write opens for reading only.
+  if (geteuid() != 0) {
+    chmod(path.c_str(), 0444);
+    s = Pager::Open(Env::Default(), path, true, &p);
+    EXPECT_TRUE(s.IsIOError()) << s.ToString();
+    EXPECT_TRUE(Pager::Open(Env::Default(), path, false, &p).ok());
+  }
+}
+
+TEST(PagerOpenTest, BadFilesGiveClearErrors) {
+  TempDir dir;
+  std::unique_ptr<Pager> p;
+  Status s = Pager::Open(Env::Default(), dir.File("missing.mdb"), true, &p);
+  EXPECT_TRUE(s.IsNotFound()) << s.ToString();
+  s = Pager::Open(Env::Default(), dir.File(""), false, &p);  // a directory
+  EXPECT_FALSE(s.ok());
+
+  struct Case {
+    std::string bytes;
+    bool opens;
+    size_t pages;
+  };
+  std::string journal_like = MakeDb(3);
+  journal_like.replace(2 * kPage, 4, "\xA7JNL");  // a damaged journal page header
+  const std::vector<Case> cases = {
+      {"", false, 0},
+      {std::string(100, 'x'), false, 0},
+      {std::string(kPage - 1, '\0'), false, 0},
+      {MakeDb(3) + std::string(100, 'x'), false, 0},       // odd size, no journal
+      {MakeDb(3) + std::string(100, '\0'), true, 3},       // zero tail: a torn first journal write
+      {MakeDb(1), true, 1},
+      {journal_like, true, 3},                             // not a journal after all
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    const std::string path = dir.File("bad" + std::to_string(i) + ".mdb");
+    WriteAll(path, cases[i].bytes);
+    for (bool writable : {false, true}) {
+      s = Pager::Open(Env::Default(), path, writable, &p);
+      EXPECT_EQ(s.ok(), cases[i].opens) << s.ToString();
+      if (s.ok()) {
+        EXPECT_EQ(p->page_count(), cases[i].pages);
+      } else {
+        EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+        EXPECT_NE(s.message().find(path), std::string::npos) << s.ToString();
+        EXPECT_EQ(ReadAll(path), cases[i].bytes) << "a file that is not a database is never changed";
+      }
+    }
+  }
+}
+
+// Durable commits of 50 KB values: two syncs each, so about half the rate of
+// plain 50 KB writes with one sync each. The sync count is exact; the timing
+// bound is loose because a shared machine's scheduling dominates it.
+TEST(PagerBenchTest, PhotoSizedCommits) {
+  TempDir dir;
+  constexpr int kRounds = 40;
+  constexpr size_t kPhoto = 50 * 1024;
+  std::string photo(kPhoto, 'p');
+
+  std::unique_ptr<mdb::File> f;
+  ASSERT_TRUE(Env::Default()->CreateFile(dir.File("plain.bin"), &f).ok());
+  auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < kRounds; ++i) {
+    ASSERT_TRUE(f->Write(uint64_t(i) * kPhoto, photo.data(), kPhoto).ok());
+    ASSERT_TRUE(f->Sync().ok());
+  }
+  const double plain = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(16));
+  FaultInjectionEnv counting(Env::Default());
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Open(&counting, path, true, &p).ok());
+  counting.ResetCounters();
+  t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < kRounds; ++i) {
+    ASSERT_TRUE(p->BeginWrite().ok());
+    // A row, a usage map and a table definition change; the value is appended.
+    for (uint32_t pg : {1u, 2u, 3u}) ASSERT_TRUE(PutPage(p.get(), pg, MakePage(pg, uint8_t(i))).ok());
+    for (size_t k = 0; k < kPhoto / kPage + 1; ++k) {
+      uint32_t n = 0;
+      ASSERT_TRUE(p->Append(&n).ok());
+      ASSERT_TRUE(PutPage(p.get(), n, MakePage(n, uint8_t(i))).ok());
+    }
+    ASSERT_TRUE(p->Commit().ok());
+  }
+  const double paged = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(counting.count(Op::kSync), 2 * kRounds);
+  EXPECT_EQ(counting.count(Op::kTruncate), kRounds);
+  EXPECT_LE(counting.count(Op::kWrite), 4 * kRounds);
+  std::printf("plain %.3f s, pager %.3f s for %d commits of 50 KB (%.2fx)\n", plain, paged, kRounds,
+              paged / plain);
+  EXPECT_LE(paged, 4.0 * plain + 0.1);
+}
+
+}  // namespace

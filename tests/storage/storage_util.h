@@ -1,0 +1,91 @@
+// Helpers shared by the storage tests: temporary directories and files made
+// of recognisable pages.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "mdb/pager.h"
+
+namespace storage_test {
+
+constexpr size_t kPage = mdb::Pager::kPageSize;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "mdb-storage-XXXXXX").string();
+    path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Page 0 looks like a Jet header; page i > 0 starts like a data page and is
+// filled with a pattern of i and `tag`.
+inline std::string MakePage(uint32_t i, uint8_t tag) {
+  std::string p(kPage, '\0');
+  if (i == 0) {
+    const char head[] = "\x00\x01\x00\x00Standard Jet DB";
+    memcpy(p.data(), head, sizeof(head) - 1);
+    p[0x14] = 1;
+    return p;
+  }
+  p[0] = 0x01;
+  p[1] = 0x01;
+  for (size_t k = 8; k < kPage; ++k) p[k] = static_cast<char>((i * 31 + k * 7 + tag) & 0xFF);
+  return p;
+}
+
+inline std::string MakeDb(uint32_t pages, uint8_t tag = 0) {
+  std::string db;
+  for (uint32_t i = 0; i < pages; ++i) db += MakePage(i, tag);
+  return db;
+}
+
+// The committed content of a file as a reader sees it through the pager.
+inline std::string ReadThroughPager(mdb::Env* env, const std::string& path, bool writable, mdb::Status* st) {
+  std::unique_ptr<mdb::Pager> p;
+  *st = mdb::Pager::Open(env, path, writable, &p);
+  if (!st->ok()) return std::string();
+  std::string out;
+  *st = p->BeginRead();
+  if (!st->ok()) return std::string();
+  for (uint32_t i = 0; i < p->page_count(); ++i) {
+    const uint8_t* d = nullptr;
+    *st = p->Get(i, &d);
+    if (!st->ok()) break;
+    out.append(reinterpret_cast<const char*>(d), kPage);
+  }
+  p->EndRead();
+  return out;
+}
+
+}  // namespace storage_test
