@@ -52,7 +52,7 @@ inline std::vector<std::string> CheckFaults(const std::string& path, const std::
     EXPECT_TRUE(_faults.empty()) << ::testing::PrintToString(_faults);  \
   } while (0)
 
-inline std::string Run(const std::string& cmd) {
+inline std::string RunCommand(const std::string& cmd) {
   std::string out;
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) return out;
@@ -66,7 +66,7 @@ inline std::string Run(const std::string& cmd) {
 // Rows of a table as mdb-export prints them (header line dropped).
 inline std::vector<std::string> MdbExport(const std::string& path, const std::string& table,
                                           const std::string& extra = "") {
-  std::string out = Run("mdb-export " + extra + " -T '%Y-%m-%d %H:%M:%S' '" + path + "' '" + table + "' 2>/dev/null");
+  std::string out = RunCommand("mdb-export " + extra + " -T '%Y-%m-%d %H:%M:%S' '" + path + "' '" + table + "' 2>/dev/null");
   std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < out.size()) {
