@@ -1,0 +1,1 @@
+select top 3 ID, m*2 as x, d/0 from t where b \ 2 mod 3 = 1 or not ID in (1, null, '2') and 出生日期 <> date() order by m desc, 姓名

@@ -1,0 +1,1 @@
+select * from [用户信息表] where [姓名]=''

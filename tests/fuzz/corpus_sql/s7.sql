@@ -1,0 +1,1 @@
+delete from [用户信息表]  where  [ID]=7

@@ -1,0 +1,1 @@
+select * from [用户表] where [用户名]='张三'

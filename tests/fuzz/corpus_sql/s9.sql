@@ -1,0 +1,1 @@
+select * from [用户信息表] where [出生日期] between #1980-1-1 0:0:0# and #1989-12-31 0:0:0# order by [姓名] asc
