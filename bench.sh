@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Benchmarks of the engine and the database unit on a generated database of
+# 100,000 persons, against mdbtools and mdb-reader. Not a test: it decides
+# nothing and ./test.sh never runs it. Usage: ./bench.sh [--help]
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+
+REPS=5            # runs of each read case; medians are printed
+WRITES=10000      # inserts, then as many updates and deletes
+PERSONS=100000
+SMALL=10000       # the second database, for the scan's memory
+PHOTO_EVERY=100   # one person in a hundred has a photo
+PHOTO_KB=50
+BUILD=${BENCH_BUILD_DIR:-$ROOT/build/bench}
+OUT=${BENCH_OUT_DIR:-$ROOT/bench/out}
+PASSWORD=580274
+
+usage() {
+  cat <<USAGE
+usage: ./bench.sh [--reps N] [--writes N] [--persons N] [--skip-writes]
+  --reps N      runs of each read case (default $REPS)
+  --writes N    durable inserts, updates and deletes (default $WRITES)
+  --persons N   persons in the big database (default $PERSONS)
+  --skip-writes leave out the write cases
+Builds in \$BENCH_BUILD_DIR (default build/bench), keeps the generated
+databases and the last report in \$BENCH_OUT_DIR (default bench/out).
+USAGE
+}
+SKIP_WRITES=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --reps) REPS=$2; shift 2 ;;
+    --writes) WRITES=$2; shift 2 ;;
+    --persons) PERSONS=$2; shift 2 ;;
+    --skip-writes) SKIP_WRITES=1; shift ;;
+    -h|--help) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
+  esac
+done
+
+say() { printf '%s\n' "$*" >&2; }
+mkdir -p "$OUT"
+REPORT=$OUT/report.txt
+
+# ---- build and tools -------------------------------------------------------
+say "building the benchmark programs in $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j2 --target usermgr-bench usermgr-bench-gen >/dev/null
+BENCH=$BUILD/usermgr-bench
+GEN=$BUILD/usermgr-bench-gen
+MODULES=$ROOT/tests/node/node_modules
+if [ ! -f "$MODULES/mdb-reader/package.json" ]; then
+  say "installing mdb-reader under tests/node"
+  npm install --no-save --no-package-lock --prefix "$ROOT/tests/node" mdb-reader >/dev/null
+fi
+for tool in mdb-export node; do
+  command -v $tool >/dev/null || { say "$tool is missing (./test.sh installs it)"; exit 1; }
+done
+
+# ---- databases ---------------------------------------------------------------
+BIG=$OUT/persons-$PERSONS.mdb
+SMALLDB=$OUT/persons-$SMALL.mdb
+make_db() {  # FILE PERSONS: made again whenever the generator was rebuilt
+  if [ ! -f "$1" ] || [ "$GEN" -nt "$1" ]; then
+    rm -f "$1"
+    say "generating $1"
+    "$GEN" "$1" --persons "$2" --photo-every $PHOTO_EVERY --photo-kb $PHOTO_KB --password $PASSWORD >&2
+  fi
+}
+make_db "$BIG" "$PERSONS"
+make_db "$SMALLDB" "$SMALL"
+
+# ---- helpers -----------------------------------------------------------------
+now_ns() { date +%s%N; }
+median() { sort -g | awk '{v[NR]=$1} END {if (NR==0) print 0; else if (NR%2) print v[(NR+1)/2]; else print (v[NR/2]+v[NR/2+1])/2}'; }
+# whole LABEL CMD...: runs CMD (stdout to /dev/null) REPS times after one
+# warm-up; sets MS (median wall time) and RSS_MB (median peak RSS).
+whole() {
+  local label=$1; shift
+  local t0 t1 i times="" rss=""
+  "$@" >/dev/null 2>&1 || { say "$label failed: $*"; "$@" >/dev/null; exit 1; }
+  for i in $(seq "$REPS"); do
+    t0=$(now_ns)
+    /usr/bin/time -f %M -o "$OUT/.rss" "$@" >/dev/null 2>"$OUT/.err"
+    t1=$(now_ns)
+    times+="$(( (t1 - t0) / 1000 ))"$'\n'
+    rss+="$(tail -1 "$OUT/.rss")"$'\n'
+  done
+  MS=$(printf '%s' "$times" | median | awk '{printf "%.1f", $1/1000}')
+  RSS_MB=$(printf '%s' "$rss" | median | awk '{printf "%.1f", $1/1024}')
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b == 0) print "inf"; else printf "%.2f", a / b}'; }
+verdict() { awk -v v="$1" -v t="$2" -v dir="$3" 'BEGIN {ok = (dir == "min") ? v >= t : v <= t; print ok ? "met" : "MISSED"}'; }
+row() { printf '  %-44s %12s %s\n' "$1" "$2" "${3:-}"; }
+
+# ---- the run -------------------------------------------------------------------
+{
+echo "usermgr benchmarks — $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo '?')"
+echo "machine: $(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), $(free -g | awk '/^Mem:/ {print $2}') GB memory, disk $(df -h "$OUT" | awk 'NR==2 {print $1 ", " $2 " total, " $4 " free"}')"
+echo "database: $PERSONS persons, one in $PHOTO_EVERY with a ${PHOTO_KB} KB photo, $(du -m "$BIG" | cut -f1) MB; medians of $REPS runs"
+echo
+
+echo "a. Full scan of [用户信息表], whole processes printing every row (CSV, photos in hex)"
+whole cat cat "$BIG"; CAT=$MS
+whole engine "$BENCH" scan "$BIG" --password $PASSWORD; OURS=$MS; OURS_RSS=$RSS_MB
+whole mdb-export mdb-export -b hex "$BIG" 用户信息表; EXPORT=$MS; EXPORT_RSS=$RSS_MB
+whole mdb-reader node "$ROOT/bench/mdb_reader_scan.mjs" "$MODULES" "$BIG" 用户信息表 $PASSWORD; READER=$MS; READER_RSS=$RSS_MB
+row "cat FILE > /dev/null (the floor)" "$CAT ms"
+row "usermgr-bench scan (record-set API)" "$OURS ms" "rss $OURS_RSS MB; $(ratio "$OURS" "$CAT")x the floor"
+row "mdb-export" "$EXPORT ms" "rss $EXPORT_RSS MB; ours is $(ratio "$EXPORT" "$OURS")x faster (target 5: $(verdict "$(ratio "$EXPORT" "$OURS")" 5 min))"
+row "node + mdb-reader" "$READER ms" "rss $READER_RSS MB; ours is $(ratio "$READER" "$OURS")x faster (target 5: $(verdict "$(ratio "$READER" "$OURS")" 5 min))"
+echo
+
+echo "b, d. In-process, one open database, medians (ms); rows found"
+"$BENCH" read "$BIG" --reps "$REPS" --password $PASSWORD > "$OUT/read.txt"
+get() { awk -v k="$1" '$1 == "RESULT" && $2 == k {print $3}' "$OUT/read.txt"; }
+rows_of() { awk -v k="$1" '$1 == "RESULT" && $2 == k {print $4}' "$OUT/read.txt"; }
+row "open with password + login lookup" "$(get open+login) ms" "(target < 50 ms: $(verdict "$(get open+login)" 50 max))"
+row "full scan, engine, every column" "$(get scan.engine.all-columns) ms" "$(rows_of scan.engine.all-columns) rows"
+for layer in engine.list-columns unit.list-fill; do
+  base=$(get scan.$layer)
+  row "full scan, $layer" "$base ms" "$(rows_of scan.$layer) rows"
+  for c in exact fuzzy statistic; do
+    v=$(get $c.$layer)
+    row "$c, $layer" "$v ms" "$(rows_of $c.$layer) rows; $(ratio "$v" "$base")x the scan (target 1.5: $(verdict "$(ratio "$v" "$base")" 1.5 max))"
+  done
+done
+echo "  (exact: [姓名]='王芳'; fuzzy: like '%张%'; statistic: births 1980-1989 order by [姓名] asc;"
+echo "   engine.list-columns reads the five listed columns through mdb::RecordSet, unit.list-fill"
+echo "   does what the person list does: the database unit, fields by name, texts in GBK)"
+echo
+
+echo "e. Peak memory (RSS) of the whole-process full scan"
+whole small "$BENCH" scan "$SMALLDB" --password $PASSWORD; SMALL_RSS=$RSS_MB
+row "$SMALL persons" "$SMALL_RSS MB"
+row "$PERSONS persons" "$OURS_RSS MB" "(targets: < 64 MB: $(verdict "$OURS_RSS" 64 max); no larger than at $SMALL: $(verdict "$OURS_RSS" "$(awk -v s="$SMALL_RSS" 'BEGIN {print s * 1.05 + 0.5}')" max))"
+echo
+
+if [ "$SKIP_WRITES" = 0 ]; then
+  echo "c. $WRITES durable single statements with ${PHOTO_KB} KB photos, on a copy of the database"
+  cp "$BIG" "$OUT/write.mdb"
+  "$BENCH" write "$OUT/write.mdb" --count "$WRITES" --photo-kb $PHOTO_KB --password $PASSWORD > "$OUT/write.txt"
+  rm -f "$OUT/write.mdb"
+  wget() { awk -v k="$1" '$1 == "RESULT" && $2 == k {print $3}' "$OUT/write.txt"; }
+  row "plain file, write ${PHOTO_KB} KB + fsync" "$(wget plain-file-fsync.rows-per-s) /s" "median $(wget plain-file-fsync.median-ms) ms"
+  for op in insert update delete; do
+    row "$op" "$(wget $op.rows-per-s) rows/s" "median $(wget $op.median-ms) ms"
+  done
+  r=$(wget insert-vs-plain-file)
+  row "insert rate / plain-file rate" "$r" "(target 0.5: $(verdict "$r" 0.5 min))"
+fi
+} | tee "$REPORT"
+say "report saved in $REPORT"
