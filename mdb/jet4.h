@@ -94,7 +94,8 @@ constexpr uint32_t kColExtFlagsOffset = 16;
 constexpr uint32_t kColFixedOffsetOffset = 21; // uint16 offset in the fixed part
 constexpr uint32_t kColLengthOffset = 23;      // uint16
 constexpr uint8_t kColFlagFixed = 0x01;
-constexpr uint8_t kColFlagNullable = 0x02;
+constexpr uint8_t kColFlagUpdatable = 0x02;  // set on ordinary columns
+constexpr uint8_t kColFlagNullable = kColFlagUpdatable;  // older name
 constexpr uint8_t kColFlagAutonumber = 0x04;
 constexpr uint8_t kColFlagReplication = 0x10;
 constexpr uint8_t kColFlagGuidAuto = 0x40;
@@ -109,10 +110,11 @@ constexpr uint16_t kRealIndexNoColumn = 0xFFFF;
 constexpr uint8_t kIndexOrderAscending = 0x01;
 constexpr uint32_t kRealIndexUsedPagesOffset = 34;  // uint32 row pointer to usage map
 constexpr uint32_t kRealIndexFirstPageOffset = 38;  // uint32 root page
-constexpr uint32_t kRealIndexFlagsOffset = 42;
+constexpr uint32_t kRealIndexFlagsOffset = 46;  // after 4 unknown bytes
 constexpr uint8_t kIndexFlagUnique = 0x01;
 constexpr uint8_t kIndexFlagIgnoreNulls = 0x02;
 constexpr uint8_t kIndexFlagRequired = 0x08;
+constexpr uint8_t kIndexFlagUnknown80 = 0x80;  // set on every index Access writes
 
 // Logical index entries: 28 bytes each.
 constexpr uint32_t kLogicalIndexEntrySize = 28;
@@ -126,6 +128,7 @@ constexpr uint32_t kLogicalIndexCascadeDelOffset = 22;
 constexpr uint32_t kLogicalIndexKindOffset = 23;      // 1 primary key, 2 foreign key
 constexpr uint8_t kIndexKindPrimary = 0x01;
 constexpr uint8_t kIndexKindForeign = 0x02;
+constexpr uint8_t kCascadeFlag = 0x01;  // the cascade bytes of a foreign key
 
 // ---- Usage maps ----------------------------------------------------------------
 constexpr uint8_t kUsageMapInline = 0x00;     // [0][uint32 first page][bitmap]

@@ -13,6 +13,10 @@
 
 namespace mdb {
 
+// Copies page `page` into buf (jet4::kPageSize bytes); pages past the end
+// are Corruption, not IOError.
+Status CopyPage(Pager* pager, uint32_t page, uint8_t* buf);
+
 // Where row `row` lies on a data page image, with its offset-table flags.
 struct RowSlot {
   uint16_t start = 0, end = 0;  // [start, end) within the page
@@ -38,8 +42,7 @@ struct FieldRef {
 // Splits a row into its columns, in TableDef::columns order.
 Status CrackRow(const TableDef& def, const uint8_t* row, size_t n, std::vector<FieldRef>* out);
 
-// Decodes one column; long values (memo, OLE) are read through the pager
-// (whole, up to `max_long_value` bytes).
+// Decodes one column; long values (memo, OLE) are read whole through the pager.
 Status DecodeField(Pager* pager, const ColumnDef& col, const uint8_t* row, const FieldRef& f,
                    Value* out);
 

@@ -1,0 +1,115 @@
+#include "mdb/database_impl.h"
+
+#include "mdb/jet4.h"
+#include "mdb/table_impl.h"
+#include "mdb/tdef.h"
+
+namespace mdb {
+
+Status Database::Open(Env* env, const std::string& path, const OpenOptions& options,
+                      std::unique_ptr<Database>* out) {
+  std::unique_ptr<Pager> pager;
+  MDB_RETURN_IF_ERROR(Pager::Open(env, path, !options.read_only, &pager));
+  auto db = std::make_unique<DatabaseImpl>(env, path, std::move(pager), options.read_only);
+  MDB_RETURN_IF_ERROR(db->Load(options));
+  *out = std::move(db);
+  return Status::OK();
+}
+
+DatabaseImpl::DatabaseImpl(Env* env, std::string path, std::unique_ptr<Pager> pager, bool read_only)
+    : env_(env), path_(std::move(path)), pager_(std::move(pager)), read_only_(read_only) {}
+
+DatabaseImpl::~DatabaseImpl() {
+  if (in_transaction_) pager_->Rollback();
+}
+
+Status DatabaseImpl::Load(const OpenOptions& options) {
+  MDB_RETURN_IF_ERROR(pager_->BeginRead());
+  Status s = [&]() -> Status {
+    if (pager_->page_count() < 3) return Status::Corruption("file too short to hold a database");
+    const uint8_t* page0;
+    MDB_RETURN_IF_ERROR(pager_->Get(0, &page0));
+    MDB_RETURN_IF_ERROR(ParseHeader(page0, jet4::kPageSize, &header_));
+    if (header_.db_key != 0) return Status::NotSupported("an encoded database; decode it in Access first");
+    MDB_RETURN_IF_ERROR(CheckPassword(header_, options.password));
+    return Catalog::Load(pager_.get(), &catalog_);
+  }();
+  pager_->EndRead();
+  return s;
+}
+
+Status DatabaseImpl::ReloadCatalog() {
+  MDB_RETURN_IF_ERROR(pager_->BeginRead());
+  Catalog c;
+  Status s = Catalog::Load(pager_.get(), &c);
+  pager_->EndRead();
+  if (s.ok()) catalog_ = std::move(c);
+  return s;
+}
+
+Status DatabaseImpl::ListTables(std::vector<std::u16string>* names) {
+  MDB_RETURN_IF_ERROR(ReloadCatalog());
+  *names = catalog_.UserTables();
+  return Status::OK();
+}
+
+Status DatabaseImpl::OpenTableAt(uint32_t tdef_page, std::unique_ptr<TableImpl>* out) {
+  std::u16string name;
+  for (const CatalogEntry& e : catalog_.entries())
+    if (e.is_table() && e.tdef_page() == tdef_page) name = e.name;
+  TableDef def;
+  MDB_RETURN_IF_ERROR(pager_->BeginRead());
+  Status s = ReadTableDef(pager_.get(), tdef_page, &def);
+  pager_->EndRead();
+  MDB_RETURN_IF_ERROR(s);
+  *out = std::make_unique<TableImpl>(this, std::move(name), std::move(def));
+  return Status::OK();
+}
+
+Status DatabaseImpl::OpenTableImpl(const std::u16string& name, std::unique_ptr<TableImpl>* out) {
+  const CatalogEntry* e = catalog_.FindTable(name);
+  if (e == nullptr) {
+    // Another process may have added it since the catalog was read.
+    MDB_RETURN_IF_ERROR(ReloadCatalog());
+    e = catalog_.FindTable(name);
+  }
+  if (e == nullptr) return Status::NotFound("no such table");
+  if (e->type != CatalogEntry::kTypeTable) return Status::NotSupported("a linked table; open its own file");
+  uint32_t page = e->tdef_page();
+  std::unique_ptr<TableImpl> t;
+  MDB_RETURN_IF_ERROR(OpenTableAt(page, &t));
+  *out = std::move(t);
+  return Status::OK();
+}
+
+Status DatabaseImpl::OpenTable(const std::u16string& name, std::unique_ptr<Table>* out) {
+  std::unique_ptr<TableImpl> t;
+  MDB_RETURN_IF_ERROR(OpenTableImpl(name, &t));
+  *out = std::move(t);
+  return Status::OK();
+}
+
+Status DatabaseImpl::Begin() {
+  if (read_only_) return Status::NotSupported("the database is open read-only");
+  if (in_transaction_) return Status::InvalidArgument("a transaction is already open");
+  MDB_RETURN_IF_ERROR(pager_->BeginWrite());
+  in_transaction_ = true;
+  return Status::OK();
+}
+
+Status DatabaseImpl::Commit() {
+  if (!in_transaction_) return Status::InvalidArgument("no transaction is open");
+  in_transaction_ = false;
+  return pager_->Commit();
+}
+
+void DatabaseImpl::Rollback() {
+  if (!in_transaction_) return;
+  in_transaction_ = false;
+  pager_->Rollback();
+}
+
+Status DatabaseImpl::BeginRead() { return pager_->BeginRead(); }
+void DatabaseImpl::EndRead() { pager_->EndRead(); }
+
+}  // namespace mdb

@@ -1,0 +1,127 @@
+#include "mdb/table_impl.h"
+
+#include "mdb/database_impl.h"
+#include "mdb/jet4.h"
+#include "mdb/row_read.h"
+#include "mdb/table_scan.h"
+#include "mdb/usage_map_read.h"
+
+namespace mdb {
+
+namespace {
+
+// Reads run in a read transaction of their own unless the caller holds one.
+class ReadScope {
+ public:
+  explicit ReadScope(Pager* p) : pager_(p), status_(p->BeginRead()) {}
+  ~ReadScope() {
+    if (status_.ok()) pager_->EndRead();
+  }
+  const Status& status() const { return status_; }
+
+ private:
+  Pager* pager_;
+  Status status_;
+};
+
+}  // namespace
+
+TableImpl::TableImpl(DatabaseImpl* db, std::u16string name, TableDef def)
+    : db_(db), name_(std::move(name)), def_(std::move(def)) {
+  BuildPublicView();
+}
+
+TableImpl::~TableImpl() = default;
+
+Pager* TableImpl::pager() const { return db_->pager(); }
+
+void TableImpl::BuildPublicView() {
+  columns_.clear();
+  for (const ColumnDef& c : def_.columns) columns_.push_back(c.column);
+  indexes_.clear();
+  for (const LogicalIndexDef& l : def_.indexes) {
+    IndexInfo info;
+    info.name = l.name;
+    info.primary = l.kind == jet4::kIndexKindPrimary;
+    info.foreign_key = l.kind == jet4::kIndexKindForeign;
+    const RealIndexDef& r = def_.real_indexes[l.real_index];
+    info.unique = info.primary || (r.flags & jet4::kIndexFlagUnique) != 0;
+    for (const RealIndexDef::Col& rc : r.columns) {
+      for (size_t i = 0; i < def_.columns.size(); ++i) {
+        if (def_.columns[i].number == rc.column_number) {
+          info.columns.push_back(IndexColumn{int(i), rc.ascending});
+          break;
+        }
+      }
+    }
+    indexes_.push_back(std::move(info));
+  }
+}
+
+int TableImpl::ColumnIndex(const std::u16string& name) const {
+  for (size_t i = 0; i < columns_.size(); ++i)
+    if (EqualsIgnoreCase(columns_[i].name, name)) return int(i);
+  return -1;
+}
+
+Status TableImpl::ReloadDef() {
+  ReadScope scope(pager());
+  MDB_RETURN_IF_ERROR(scope.status());
+  TableDef d;
+  MDB_RETURN_IF_ERROR(ReadTableDef(pager(), def_.first_page, &d));
+  def_ = std::move(d);
+  BuildPublicView();
+  return Status::OK();
+}
+
+Status TableImpl::DataPages(std::vector<uint32_t>* pages) {
+  ReadScope scope(pager());
+  MDB_RETURN_IF_ERROR(scope.status());
+  std::vector<uint32_t> all;
+  MDB_RETURN_IF_ERROR(ReadUsageMap(pager(), def_.used_pages, &all));
+  pages->clear();
+  uint8_t page[jet4::kPageSize];
+  for (uint32_t p : all) {
+    MDB_RETURN_IF_ERROR(CopyPage(pager(), p, page));
+    if (page[0] == jet4::kPageData && jet4::Get32(page + jet4::kDataTdefOffset) == def_.first_page)
+      pages->push_back(p);
+  }
+  return Status::OK();
+}
+
+std::unique_ptr<Cursor> TableImpl::Scan() { return NewScanCursor(pager(), def_); }
+
+Status TableImpl::ReadRowBytes(RowId id, std::string* row) {
+  ReadScope scope(pager());
+  MDB_RETURN_IF_ERROR(scope.status());
+  bool found;
+  MDB_RETURN_IF_ERROR(FetchRow(pager(), id, def_.first_page, row, &found));
+  if (!found) return Status::NotFound("the row was deleted");
+  return Status::OK();
+}
+
+Status TableImpl::DecodeRow(const std::string& row, std::vector<Value>* values) {
+  ReadScope scope(pager());
+  MDB_RETURN_IF_ERROR(scope.status());
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(row.data());
+  std::vector<FieldRef> fields;
+  MDB_RETURN_IF_ERROR(CrackRow(def_, p, row.size(), &fields));
+  values->assign(def_.columns.size(), Value());
+  for (size_t i = 0; i < def_.columns.size(); ++i)
+    MDB_RETURN_IF_ERROR(DecodeField(pager(), def_.columns[i], p, fields[i], &(*values)[i]));
+  return Status::OK();
+}
+
+Status TableImpl::Read(RowId id, int column, Value* out) {
+  if (column < 0 || size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
+  ReadScope scope(pager());
+  MDB_RETURN_IF_ERROR(scope.status());
+  std::string row;
+  MDB_RETURN_IF_ERROR(ReadRowBytes(id, &row));
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(row.data());
+  std::vector<FieldRef> fields;
+  MDB_RETURN_IF_ERROR(CrackRow(def_, p, row.size(), &fields));
+  return DecodeField(pager(), def_.columns[column], p, fields[column], out);
+}
+
+}  // namespace mdb

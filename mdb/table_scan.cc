@@ -1,0 +1,92 @@
+#include "mdb/table_scan.h"
+
+#include <string>
+#include <vector>
+
+#include "mdb/jet4.h"
+#include "mdb/row_read.h"
+#include "mdb/usage_map_read.h"
+
+namespace mdb {
+
+namespace {
+
+class ScanCursor : public Cursor {
+ public:
+  ScanCursor(Pager* pager, const TableDef& def) : pager_(pager), def_(def) {}
+
+  bool Next() override {
+    if (!status_.ok() || done_) return false;
+    if (!started_) {
+      started_ = true;
+      status_ = ReadUsageMap(pager_, def_.used_pages, &pages_);
+      if (!status_.ok()) return false;
+    }
+    for (;;) {
+      if (next_row_ >= row_count_) {
+        if (next_page_ >= pages_.size()) {
+          done_ = true;
+          return false;
+        }
+        page_no_ = pages_[next_page_++];
+        status_ = CopyPage(pager_, page_no_, page_);
+        if (!status_.ok()) return false;
+        next_row_ = 0;
+        row_count_ = 0;
+        // The map may list pages the table no longer uses for rows.
+        if (page_[0] != jet4::kPageData || jet4::Get32(page_ + jet4::kDataTdefOffset) != def_.first_page) continue;
+        row_count_ = DataPageRowCount(page_);
+        continue;
+      }
+      uint16_t r = next_row_++;
+      RowSlot slot;
+      status_ = LocateRow(page_, r, &slot);
+      if (!status_.ok()) return false;
+      if (slot.deleted) continue;
+      if (slot.overflow) {
+        bool found;
+        status_ = FetchRow(pager_, RowId{page_no_, r}, def_.first_page, &row_, &found);
+        if (!status_.ok()) return false;
+        if (!found) continue;
+      } else {
+        row_.assign(reinterpret_cast<const char*>(page_) + slot.start, slot.end - slot.start);
+      }
+      status_ = CrackRow(def_, reinterpret_cast<const uint8_t*>(row_.data()), row_.size(), &fields_);
+      if (!status_.ok()) return false;
+      id_ = RowId{page_no_, r};
+      return true;
+    }
+  }
+
+  Status status() const override { return status_; }
+  RowId row_id() const override { return id_; }
+
+  Status Get(int column, Value* out) override {
+    if (column < 0 || size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
+    if (fields_.size() != def_.columns.size()) return Status::InvalidArgument("the cursor is not on a row");
+    return DecodeField(pager_, def_.columns[column], reinterpret_cast<const uint8_t*>(row_.data()),
+                       fields_[column], out);
+  }
+
+ private:
+  Pager* pager_;
+  TableDef def_;
+  Status status_;
+  bool started_ = false, done_ = false;
+  std::vector<uint32_t> pages_;
+  size_t next_page_ = 0;
+  uint32_t page_no_ = 0;
+  uint8_t page_[jet4::kPageSize];
+  uint16_t next_row_ = 0, row_count_ = 0;
+  std::string row_;
+  std::vector<FieldRef> fields_;
+  RowId id_;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> NewScanCursor(Pager* pager, const TableDef& def) {
+  return std::make_unique<ScanCursor>(pager, def);
+}
+
+}  // namespace mdb
