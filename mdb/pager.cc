@@ -140,7 +140,11 @@ class PagerImpl : public Pager {
     if (uint64_t(n1) * kPageSize + jnl.size() > journal::kLockBase)
       return Status::NotSupported("the commit is too large for " + path_);
 
-    MDB_RETURN_IF_ERROR(AcquireExclusive());
+    Status xs = AcquireExclusive();
+    if (!xs.ok()) {
+      EndWrite();
+      return xs;
+    }
 
     // 1. The journal and the appended pages, then one sync: the commit point.
     Status s;
@@ -422,7 +426,7 @@ class PagerImpl : public Pager {
       else broken_ = Status::IOError("lost the read lock on " + path_ + "; reopen the database");
       file_->Unlock(journal::kPendingByte, 1);
       if (s.code() == Status::Code::kBusy)
-        return Status::Busy("other users keep reading " + path_ + "; the changes are not saved yet");
+        return Status::Busy("other users kept reading " + path_ + "; the changes were not saved");
       return s;
     }
     exclusive_ = true;

@@ -40,11 +40,12 @@ class Pager {
 
   // A write transaction holds the exclusive lock (waiting a bounded time for
   // other processes, then Busy). Reads inside it see the staged pages.
+  // Inside a read transaction it fails with Busy at once when another
+  // writer is active (waiting could deadlock): end the read and retry.
   virtual Status BeginWrite() = 0;
-  // Makes every staged page durable together, or none of them. An error
-  // means none: the transaction is over and the file holds the old state.
-  // Busy (another process's read lasted too long) keeps the transaction open
-  // so that the caller may retry Commit or Rollback.
+  // Makes every staged page durable together, or none of them. Either way
+  // the transaction is over; an error means none (Busy: other processes kept
+  // reading past the busy timeout).
   virtual Status Commit() = 0;
   virtual void Rollback() = 0;
   virtual bool in_write() const = 0;

@@ -2,13 +2,11 @@
 // of recognisable pages.
 #pragma once
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -23,8 +21,12 @@ constexpr size_t kPage = mdb::Pager::kPageSize;
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "mdb-storage-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
+    std::random_device rd;
+    for (int i = 0; i < 100 && path_.empty(); ++i) {
+      auto p = std::filesystem::temp_directory_path() / ("mdb-storage-" + std::to_string(rd()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(p, ec)) path_ = p.string();
+    }
   }
   ~TempDir() {
     std::error_code ec;

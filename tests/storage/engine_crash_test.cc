@@ -1,0 +1,408 @@
+// The engine on top of the pager: a run of inserts, updates and deletes with
+// photos, each cut off after every one of its writes; and writers in two
+// processes inserting into one file.
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "mdb/fault_env.h"
+#include "mdb/mdb.h"
+#include "storage_util.h"
+
+namespace {
+
+using mdb::Binary;
+using mdb::Database;
+using mdb::Env;
+using mdb::FaultInjectionEnv;
+using mdb::RowId;
+using mdb::Status;
+using mdb::Table;
+using mdb::Value;
+using namespace storage_test;
+
+const std::u16string kPassword = u"580274";
+const std::u16string kPersons = u"用户信息表";
+const std::u16string kLog = u"操作日志";
+const std::u16string kUsers = u"用户表";
+
+std::string Photo(size_t n, int seed) {
+  std::string s(n, '\0');
+  uint32_t x = 2463534242u + seed;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    s[i] = static_cast<char>(x);
+  }
+  return s;
+}
+
+std::string Show(const Value& v) {
+  switch (v.index()) {
+    case 0: return "NULL";
+    case 1: return std::get<bool>(v) ? "true" : "false";
+    case 2: return std::to_string(std::get<int64_t>(v));
+    case 3: return std::to_string(std::get<double>(v));
+    case 5: return "D" + std::to_string(std::get<mdb::Date>(v).oa);
+    case 6: {
+      std::string out;
+      for (char16_t c : std::get<std::u16string>(v)) out += std::to_string(int(c)) + ".";
+      return out;
+    }
+    case 7: {
+      const std::string& b = std::get<Binary>(v).bytes;
+      return "B" + std::to_string(b.size()) + ":" + std::to_string(std::hash<std::string>()(b));
+    }
+    default: return "?" + std::to_string(v.index());
+  }
+}
+
+// Every row of the program's three tables, in a form that ignores storage
+// order. Row counts kept in the tables must agree with the rows found.
+Status Dump(Database* db, std::string* out) {
+  out->clear();
+  for (const std::u16string& name : {kPersons, kLog, kUsers}) {
+    std::unique_ptr<Table> t;
+    MDB_RETURN_IF_ERROR(db->OpenTable(name, &t));
+    std::vector<std::string> rows;
+    auto c = t->Scan();
+    while (c->Next()) {
+      std::string r;
+      for (size_t i = 0; i < t->columns().size(); ++i) {
+        Value v;
+        MDB_RETURN_IF_ERROR(c->Get(static_cast<int>(i), &v));
+        r += Show(v) + "|";
+      }
+      rows.push_back(r);
+    }
+    MDB_RETURN_IF_ERROR(c->status());
+    if (t->row_count() != rows.size())
+      return Status::Corruption("row count " + std::to_string(t->row_count()) + " but " +
+                                std::to_string(rows.size()) + " rows");
+    std::sort(rows.begin(), rows.end());
+    *out += "table " + std::to_string(rows.size()) + "\n";
+    for (auto& r : rows) *out += r + "\n";
+  }
+  return Status::OK();
+}
+
+Status FindRow(Table* t, int column, const Value& want, RowId* id) {
+  auto c = t->Scan();
+  while (c->Next()) {
+    Value v;
+    MDB_RETURN_IF_ERROR(c->Get(column, &v));
+    if (v == want) {
+      *id = c->row_id();
+      return Status::OK();
+    }
+  }
+  MDB_RETURN_IF_ERROR(c->status());
+  return Status::NotFound("row not found");
+}
+
+std::vector<Value> Person(const std::u16string& name, const std::string& photo, size_t profile_len = 4) {
+  return {Value(), name, true, std::u16string(profile_len, u'简'), mdb::Date{30000.5}, std::u16string(u"管理员"),
+          Binary{photo}};
+}
+
+struct Step {
+  const char* name;
+  std::function<Status(Database*)> run;
+};
+
+Status InTable(Database* db, const std::u16string& name, const std::function<Status(Table*)>& f) {
+  std::unique_ptr<Table> t;
+  MDB_RETURN_IF_ERROR(db->OpenTable(name, &t));
+  return f(t.get());
+}
+
+std::vector<Step> Steps() {
+  return {
+      {"insert a person with a 50 KB photo",
+       [](Database* db) {
+         return InTable(db, kPersons, [](Table* t) { return t->Insert(Person(u"甲", Photo(50 * 1024, 1)), nullptr, nullptr); });
+       }},
+      {"insert a person with a small photo and a long profile",
+       [](Database* db) {
+         return InTable(db, kPersons,
+                        [](Table* t) { return t->Insert(Person(u"乙", Photo(3000, 2), 3000), nullptr, nullptr); });
+       }},
+      {"update a person: longer name, bigger photo",
+       [](Database* db) {
+         return InTable(db, kPersons, [](Table* t) {
+           RowId id, moved;
+           MDB_RETURN_IF_ERROR(FindRow(t, 1, std::u16string(u"甲"), &id));
+           return t->Update(id, {{1, std::u16string(u"甲乙丙丁戊己庚辛")}, {6, Binary{Photo(120 * 1024, 3)}}}, &moved);
+         });
+       }},
+      {"delete a person",
+       [](Database* db) {
+         return InTable(db, kPersons, [](Table* t) {
+           RowId id;
+           MDB_RETURN_IF_ERROR(FindRow(t, 1, std::u16string(u"乙"), &id));
+           return t->Delete(id);
+         });
+       }},
+      {"two inserts in one transaction",
+       [](Database* db) {
+         MDB_RETURN_IF_ERROR(db->Begin());
+         Status s = InTable(db, kPersons, [](Table* t) {
+           MDB_RETURN_IF_ERROR(t->Insert(Person(u"丙", Photo(20 * 1024, 4)), nullptr, nullptr));
+           return t->Insert(Person(u"丁", Photo(9000, 5)), nullptr, nullptr);
+         });
+         if (!s.ok()) {
+           db->Rollback();
+           return s;
+         }
+         return db->Commit();
+       }},
+      {"write a log row",
+       [](Database* db) {
+         return InTable(db, kLog, [](Table* t) {
+           return t->Insert({int64_t(1), mdb::Date{45000.25}, std::u16string(u"登录")}, nullptr, nullptr);
+         });
+       }},
+      {"write another log row",
+       [](Database* db) {
+         return InTable(db, kLog, [](Table* t) {
+           return t->Insert({int64_t(1), mdb::Date{45000.5}, std::u16string(u"添加人员")}, nullptr, nullptr);
+         });
+       }},
+      {"delete the account, cascading to its log rows",
+       [](Database* db) {
+         return InTable(db, kUsers, [](Table* t) {
+           RowId id;
+           MDB_RETURN_IF_ERROR(FindRow(t, 1, std::u16string(u"张三"), &id));
+           return t->Delete(id);
+         });
+       }},
+  };
+}
+
+Status OpenDb(Env* env, const std::string& path, std::unique_ptr<Database>* db) {
+  mdb::OpenOptions o;
+  o.password = kPassword;
+  return Database::Open(env, path, o, db);
+}
+
+// Opens the file as the next run of the program would: it must open, check
+// clean, and hold one of the two states.
+void ExpectOneOf(const std::string& path, const std::string& before, const std::string& after, bool* is_after) {
+  std::unique_ptr<Database> db;
+  Status s = OpenDb(Env::Default(), path, &db);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  std::vector<std::string> faults;
+  s = db->Check(&faults);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+  std::string now;
+  s = Dump(db.get(), &now);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  *is_after = now == after;
+  EXPECT_TRUE(now == before || now == after) << "neither the state before nor after the statement";
+}
+
+class EngineCrashTest : public testing::TestWithParam<bool> {};
+
+TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
+  const bool power_loss = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("access.mdb");
+  mdb::CreateOptions co;
+  co.password = kPassword;
+  Status s = Database::Create(Env::Default(), path, co);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+
+  int crash_points = 0;
+  for (const Step& step : Steps()) {
+    SCOPED_TRACE(step.name);
+    const std::string file_before = ReadAll(path);
+    std::string before, after;
+    int total = 0;
+    {
+      std::unique_ptr<Database> db;
+      ASSERT_TRUE(OpenDb(Env::Default(), path, &db).ok());
+      ASSERT_TRUE(Dump(db.get(), &before).ok());
+      db.reset();
+      FaultInjectionEnv counting(Env::Default());
+      ASSERT_TRUE(OpenDb(&counting, path, &db).ok());
+      counting.ResetCounters();
+      s = step.run(db.get());
+      ASSERT_TRUE(s.ok()) << s.ToString();
+      total = counting.count(FaultInjectionEnv::Op::kWrite);
+      ASSERT_TRUE(Dump(db.get(), &after).ok());
+      ASSERT_NE(before, after);
+    }
+    const std::string file_after = ReadAll(path);
+    ASSERT_GT(total, 0);
+    for (int n = 1; n <= total; ++n) {
+      SCOPED_TRACE("cut off after write " + std::to_string(n) + " of " + std::to_string(total));
+      WriteAll(path, file_before);
+      {
+        FaultInjectionEnv env(Env::Default());
+        env.set_lose_unsynced(power_loss);
+        std::unique_ptr<Database> db;
+        ASSERT_TRUE(OpenDb(&env, path, &db).ok());
+        env.ResetCounters();
+        env.CrashAfterWrite(n);
+        step.run(db.get());
+        ASSERT_TRUE(env.crashed());
+      }
+      bool is_after = false;
+      ExpectOneOf(path, before, after, &is_after);
+      if (n == total) EXPECT_TRUE(is_after);
+      ++crash_points;
+    }
+    WriteAll(path, file_after);
+  }
+  EXPECT_GT(crash_points, 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EngineCrashTest, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "PowerLoss" : "CutOff"; });
+
+// An I/O error on any write or sync of a statement: the statement fails or
+// succeeds as a whole, and the database keeps working.
+TEST(EngineFaultTest, FailingWritesAndSyncs) {
+  TempDir dir;
+  const std::string path = dir.File("access.mdb");
+  mdb::CreateOptions co;
+  co.password = kPassword;
+  ASSERT_TRUE(Database::Create(Env::Default(), path, co).ok());
+  const Step step = Steps()[0];
+  const std::string file_before = ReadAll(path);
+  std::string before, after;
+  int writes = 0, syncs = 0;
+  {
+    FaultInjectionEnv counting(Env::Default());
+    std::unique_ptr<Database> db;
+    ASSERT_TRUE(OpenDb(&counting, path, &db).ok());
+    ASSERT_TRUE(Dump(db.get(), &before).ok());
+    counting.ResetCounters();
+    ASSERT_TRUE(step.run(db.get()).ok());
+    writes = counting.count(FaultInjectionEnv::Op::kWrite);
+    syncs = counting.count(FaultInjectionEnv::Op::kSync);
+    ASSERT_TRUE(Dump(db.get(), &after).ok());
+  }
+  EXPECT_LE(syncs, 2);
+  for (auto op : {FaultInjectionEnv::Op::kWrite, FaultInjectionEnv::Op::kSync}) {
+    const int total = op == FaultInjectionEnv::Op::kWrite ? writes : syncs;
+    for (int n = 1; n <= total; ++n) {
+      SCOPED_TRACE("failing operation " + std::to_string(n));
+      WriteAll(path, file_before);
+      FaultInjectionEnv env(Env::Default());
+      std::unique_ptr<Database> db;
+      ASSERT_TRUE(OpenDb(&env, path, &db).ok());
+      env.ResetCounters();
+      env.FailNth(op, n);
+      Status s = step.run(db.get());
+      std::string now;
+      ASSERT_TRUE(Dump(db.get(), &now).ok());
+      EXPECT_EQ(now, s.ok() ? after : before) << s.ToString();
+      if (!s.ok()) {
+        EXPECT_TRUE(s.IsIOError()) << s.ToString();
+        ASSERT_TRUE(step.run(db.get()).ok());  // the same handle works again
+      }
+      db.reset();
+      bool is_after = false;
+      ExpectOneOf(path, before, after, &is_after);
+      EXPECT_TRUE(is_after);
+    }
+  }
+}
+
+constexpr int kRowsPerWriter = 25;
+
+// Inserts rows with photos through its own Database; 0 or a failure code.
+int EngineWriter(const std::string& path, int who) {
+  std::unique_ptr<Database> db;
+  if (!OpenDb(Env::Default(), path, &db).ok()) return 10;
+  for (int i = 0; i < kRowsPerWriter; ++i) {
+    std::u16string name = u"进程" + std::u16string(1, char16_t(u'A' + who)) + std::u16string(1, char16_t(u'a' + i));
+    for (int attempt = 0;; ++attempt) {
+      std::unique_ptr<Table> t;
+      Status s = db->OpenTable(kPersons, &t);
+      if (s.ok()) s = t->Insert(Person(name, Photo(8000 + 1000 * i, who * 100 + i)), nullptr, nullptr);
+      if (s.ok()) break;
+      if (s.code() != Status::Code::kBusy || attempt > 50) return 11;
+    }
+  }
+  return 0;
+}
+
+class EngineConcurrencyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("access.mdb");
+    mdb::CreateOptions co;
+    co.password = kPassword;
+    ASSERT_TRUE(Database::Create(Env::Default(), path_, co).ok());
+  }
+  void CheckRows() {
+    std::unique_ptr<Database> db;
+    ASSERT_TRUE(OpenDb(Env::Default(), path_, &db).ok());
+    std::vector<std::string> faults;
+    ASSERT_TRUE(db->Check(&faults).ok());
+    EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    std::unique_ptr<Table> t;
+    ASSERT_TRUE(db->OpenTable(kPersons, &t).ok());
+    std::vector<int64_t> ids;
+    int rows = 0;
+    auto c = t->Scan();
+    while (c->Next()) {
+      Value id, name, photo;
+      ASSERT_TRUE(c->Get(0, &id).ok());
+      ASSERT_TRUE(c->Get(1, &name).ok());
+      ASSERT_TRUE(c->Get(6, &photo).ok());
+      ids.push_back(std::get<int64_t>(id));
+      const std::u16string& n = std::get<std::u16string>(name);
+      const int who = n[2] - u'A', i = n[3] - u'a';
+      EXPECT_EQ(std::get<Binary>(photo).bytes, Photo(8000 + 1000 * i, who * 100 + i));
+      ++rows;
+    }
+    ASSERT_TRUE(c->status().ok());
+    EXPECT_EQ(rows, 2 * kRowsPerWriter);
+    EXPECT_EQ(t->row_count(), uint32_t(2 * kRowsPerWriter));
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end()) << "an auto-number was given twice";
+  }
+  TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(EngineConcurrencyTest, TwoDatabasesInOneProcess) {
+  int results[2] = {-1, -1};
+  std::thread a([&] { results[0] = EngineWriter(path_, 0); });
+  std::thread b([&] { results[1] = EngineWriter(path_, 1); });
+  a.join();
+  b.join();
+  EXPECT_EQ(results[0], 0);
+  EXPECT_EQ(results[1], 0);
+  CheckRows();
+}
+
+#ifndef _WIN32
+TEST_F(EngineConcurrencyTest, TwoProcesses) {
+  std::vector<pid_t> pids;
+  for (int who : {0, 1}) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(EngineWriter(path_, who));
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  CheckRows();
+}
+#endif
+
+}  // namespace
