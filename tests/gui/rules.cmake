@@ -21,3 +21,11 @@ foreach(scenario ${gui_scenarios})
   # 77: the runner cannot run this build's programs on this machine.
   set_tests_properties(gui_${scenario_name} PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 endforeach()
+
+# The window tests (gui_tests) run inside the real runtime library, loaded
+# from beside them, and save screenshots with the driver's capture code.
+if(TARGET gui_tests)
+  target_sources(gui_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/auto/capture.cc)
+  target_link_libraries(gui_tests PRIVATE gdiplus comctl32 ole32)
+  add_dependencies(gui_tests vorta)
+endif()

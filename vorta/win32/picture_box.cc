@@ -66,7 +66,11 @@ void Paint(HWND box) {
     Gdiplus::Graphics g(dc);
     g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
     g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
-    g.DrawImage(state->bitmap.get(), x, y, w, h);
+    // Edge pixels repeat outwards, so scaling up does not fade the borders.
+    Gdiplus::ImageAttributes attributes;
+    attributes.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+    g.DrawImage(state->bitmap.get(), Gdiplus::Rect(x, y, w, h), 0, 0, static_cast<INT>(bw), static_cast<INT>(bh),
+                Gdiplus::UnitPixel, &attributes);
   }
   EndPaint(box, &ps);
 }

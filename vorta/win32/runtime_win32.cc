@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 #include "mdb/oadate.h"
@@ -19,8 +20,9 @@ namespace vorta::win {
 namespace {
 
 const wchar_t kWindowClass[] = L"VortaWindow";
-// Posted to a window when a list view's bulk fill has let the loop run again.
-constexpr UINT kResumeRedraw = WM_APP + 1;
+// Posted to a list view after rows were appended: tells it the row count once
+// the handler has returned, if nothing else has done so by then.
+constexpr UINT kFlushRows = WM_APP + 1;
 
 Win32Runtime* g_self = nullptr;
 
@@ -83,8 +85,12 @@ bool Win32Runtime::Init() {
 
   NONCLIENTMETRICSW ncm = {};
   ncm.cbSize = sizeof(ncm);
-  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0)) {
+    // Chinese glyphs need at least 9 points to stay legible.
+    LONG min_height = -MulDiv(9, dpi_, 72);
+    if (ncm.lfMessageFont.lfHeight > min_height) ncm.lfMessageFont.lfHeight = min_height;
     font_ = CreateFontIndirectW(&ncm.lfMessageFont);
+  }
   if (font_ == nullptr) font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   return true;
 }
@@ -214,7 +220,7 @@ HWND Win32Runtime::CreateControl(Window* w, const rt::ControlDef& def, int id) {
     case rt::ControlKind::ListView:
       cls = WC_LISTVIEWW;
       ex_style |= WS_EX_CLIENTEDGE;
-      style |= LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+      style |= LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA;
       caption.clear();
       break;
     case rt::ControlKind::CommonDialog:
@@ -236,12 +242,17 @@ HWND Win32Runtime::CreateControl(Window* w, const rt::ControlDef& def, int id) {
         for (const char* const* item = def.items; *item != nullptr; ++item)
           SendMessageW(hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(*item).c_str()));
       SendMessageW(hwnd, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-      // The selection field takes the defined height.
-      RECT rc;
-      GetWindowRect(hwnd, &rc);
-      int field = static_cast<int>(SendMessageW(hwnd, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
-      int want = field + Scale(def.height) - (rc.bottom - rc.top);
-      if (field > 0 && want > 0) SendMessageW(hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), want);
+      // The selection field takes the defined height. Item heights are not
+      // read back the way they are set everywhere, so steer by the result.
+      int set = static_cast<int>(SendMessageW(hwnd, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+      for (int attempt = 0; attempt < 4 && set > 0; ++attempt) {
+        RECT rc;
+        GetWindowRect(hwnd, &rc);
+        int diff = Scale(def.height) - (rc.bottom - rc.top);
+        if (diff == 0 || set + diff <= 0) break;
+        set += diff;
+        SendMessageW(hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), set);
+      }
       break;
     }
     case rt::ControlKind::DateBox: {
@@ -282,7 +293,11 @@ bool Win32Runtime::CreateControls(Window* w) {
     c.hwnd = CreateControl(w, def, c.id);
     bool visual = def.kind != rt::ControlKind::CommonDialog && def.kind != rt::ControlKind::Database;
     if (visual && c.hwnd == nullptr) return false;
+    if (def.kind == rt::ControlKind::ListView) c.list = std::make_unique<ListModel>();
     w->controls.push_back(std::move(c));
+    // The reserve above keeps this address for the window's life.
+    Control* placed = &w->controls.back();
+    if (placed->list) SetWindowSubclass(placed->hwnd, ListViewProc, 1, reinterpret_cast<DWORD_PTR>(placed));
   }
   // Group boxes stay behind the controls they frame.
   for (Control& c : w->controls)
@@ -304,7 +319,8 @@ void Win32Runtime::LoadWindow(rt::WindowId id, bool modal) {
   windows_.push_back(std::make_unique<Window>());
   Window* w = windows_.back().get();
   w->def = def;
-  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  // No WS_CLIPCHILDREN: a group box leaves its inside for the window to paint.
+  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   HWND hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(def->title).c_str(), style,
                               Scale(def->left), Scale(def->top), Scale(def->width), Scale(def->height),
                               nullptr, nullptr, instance_, w);
@@ -389,6 +405,21 @@ LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, L
       return 0;
     case WM_NOTIFY: {
       auto* hdr = reinterpret_cast<NMHDR*>(lp);
+      if (hdr->code == LVN_GETDISPINFOW) {
+        auto* di = reinterpret_cast<NMLVDISPINFOW*>(lp);
+        for (Control& c : w->controls)
+          if (c.hwnd == hdr->hwndFrom && c.list && (di->item.mask & LVIF_TEXT) && di->item.pszText != nullptr &&
+              di->item.cchTextMax > 0) {
+            const std::wstring* text = nullptr;
+            size_t row = static_cast<size_t>(di->item.iItem), col = static_cast<size_t>(di->item.iSubItem);
+            if (di->item.iItem >= 0 && row < c.list->rows.size() && col < c.list->rows[row].cells.size())
+              text = &c.list->rows[row].cells[col];
+            size_t n = text != nullptr ? std::min(text->size(), static_cast<size_t>(di->item.cchTextMax - 1)) : 0;
+            if (n > 0) memcpy(di->item.pszText, text->data(), n * sizeof(wchar_t));
+            di->item.pszText[n] = L'\0';
+          }
+        return 0;
+      }
       if (hdr->code != LVN_ITEMCHANGED) break;
       auto* nm = reinterpret_cast<NMLISTVIEW*>(lp);
       // Only a row that has just become the selected one counts.
@@ -402,14 +433,6 @@ LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, L
         }
       return 0;
     }
-    case kResumeRedraw:
-      for (Control& c : w->controls)
-        if (c.redraw_suspended && c.hwnd == reinterpret_cast<HWND>(lp)) {
-          c.redraw_suspended = false;
-          SendMessageW(c.hwnd, WM_SETREDRAW, TRUE, 0);
-          InvalidateRect(c.hwnd, nullptr, TRUE);
-        }
-      return 0;
     case WM_CLOSE:
       // The close request is always granted.
       Fire(w->def->on_close_request);
@@ -606,55 +629,71 @@ bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) {
 
 // --------------------------------------------------------------- list views
 
-void Win32Runtime::SuspendRedraw(Window* w, Control* list) {
-  // A fill of many rows paints once, when the handler has returned to the loop.
-  if (list->redraw_suspended) return;
-  list->redraw_suspended = true;
-  SendMessageW(list->hwnd, WM_SETREDRAW, FALSE, 0);
-  PostMessageW(w->hwnd, kResumeRedraw, 0, reinterpret_cast<LPARAM>(list->hwnd));
+LRESULT CALLBACK Win32Runtime::ListViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                            DWORD_PTR ref) {
+  auto* c = reinterpret_cast<Control*>(ref);
+  // Whatever reaches the control, from the program or from outside, sees
+  // every row appended so far.
+  if (msg != LVM_SETITEMCOUNT && c->list && c->list->count_pending) FlushRows(c);
+  if (msg == kFlushRows) return 0;
+  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, ListViewProc, id);
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+void Win32Runtime::FlushRows(Control* c) {
+  c->list->count_pending = false;
+  SendMessageW(c->hwnd, LVM_SETITEMCOUNT, c->list->rows.size(), LVSICF_NOSCROLL);
+  InvalidateRect(c->hwnd, nullptr, TRUE);
 }
 
 void Win32Runtime::DeleteAllItems(const rt::ControlRef& ref) {
-  if (Control* c = Find(ref, rt::ControlKind::ListView)) SendMessageW(c->hwnd, LVM_DELETEALLITEMS, 0, 0);
+  Control* c = Find(ref, rt::ControlKind::ListView);
+  if (c == nullptr) return;
+  c->list->rows.clear();
+  c->list->count_pending = false;
+  SendMessageW(c->hwnd, LVM_DELETEALLITEMS, 0, 0);
+  SendMessageW(c->hwnd, LVM_SETITEMCOUNT, 0, 0);
 }
 
 int Win32Runtime::InsertItem(const rt::ControlRef& ref, const rt::Text& title, int32_t row_value) {
   Control* c = Find(ref, rt::ControlKind::ListView);
   if (c == nullptr) return -1;
-  SuspendRedraw(FindLoaded(ref.window), c);
-  std::wstring text = Wide(title);
-  LVITEMW item = {};
-  item.mask = LVIF_TEXT | LVIF_PARAM;
-  item.iItem = static_cast<int>(SendMessageW(c->hwnd, LVM_GETITEMCOUNT, 0, 0));
-  item.pszText = text.data();
-  item.lParam = static_cast<LPARAM>(row_value);
-  return static_cast<int>(SendMessageW(c->hwnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+  ListModel& m = *c->list;
+  ListRow row;
+  row.cells.push_back(Wide(title));
+  row.value = row_value;
+  m.rows.push_back(std::move(row));
+  if (!m.count_pending) {
+    m.count_pending = true;
+    PostMessageW(c->hwnd, kFlushRows, 0, 0);
+  }
+  return static_cast<int>(m.rows.size() - 1);
 }
 
 void Win32Runtime::SetItemText(const rt::ControlRef& ref, int row, int column, const rt::Text& text) {
   Control* c = Find(ref, rt::ControlKind::ListView);
   if (c == nullptr || row < 0 || column < 0 || column >= c->def->column_count) return;
-  if (row >= SendMessageW(c->hwnd, LVM_GETITEMCOUNT, 0, 0)) return;
-  std::wstring wide = Wide(text);
-  LVITEMW item = {};
-  item.iSubItem = column;
-  item.pszText = wide.data();
-  SendMessageW(c->hwnd, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  ListModel& m = *c->list;
+  if (static_cast<size_t>(row) >= m.rows.size()) return;
+  std::vector<std::wstring>& cells = m.rows[row].cells;
+  if (cells.size() <= static_cast<size_t>(column)) cells.resize(column + 1);
+  cells[column] = Wide(text);
+  // Rows not yet shown are painted with the whole list later.
+  if (!m.count_pending) SendMessageW(c->hwnd, LVM_REDRAWITEMS, row, row);
 }
 
 int32_t Win32Runtime::GetItemData(const rt::ControlRef& ref, int row) {
   Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr || row < 0) return 0;
-  LVITEMW item = {};
-  item.mask = LVIF_PARAM;
-  item.iItem = row;
-  if (!SendMessageW(c->hwnd, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return 0;
-  return static_cast<int32_t>(item.lParam);
+  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows.size()) return 0;
+  return c->list->rows[row].value;
 }
 
 void Win32Runtime::DeleteItem(const rt::ControlRef& ref, int row) {
   Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr || row < 0) return;
+  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows.size()) return;
+  if (c->list->count_pending) FlushRows(c);
+  c->list->rows.erase(c->list->rows.begin() + row);
+  // The control moves its selection up with the rows.
   SendMessageW(c->hwnd, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
 }
 

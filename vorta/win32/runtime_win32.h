@@ -59,12 +59,22 @@ class Win32Runtime : public rt::Runtime {
   rt::Bytes ReadFile(const rt::Text& file_name) override;
 
  private:
+  // A list view's rows live here; the control only shows them (owner data),
+  // so appending a row costs no more than storing it.
+  struct ListRow {
+    std::vector<std::wstring> cells;
+    int32_t value = 0;
+  };
+  struct ListModel {
+    std::vector<ListRow> rows;
+    bool count_pending = false;  // rows appended that the control has not been told of
+  };
   struct Control {
     const rt::ControlDef* def = nullptr;
     HWND hwnd = nullptr;  // nullptr for the non-visual kinds
     int id = 0;
-    rt::Bytes picture;            // picture box: exactly the bytes last set
-    bool redraw_suspended = false;  // list view inside a bulk fill
+    rt::Bytes picture;                // picture box: exactly the bytes last set
+    std::unique_ptr<ListModel> list;  // list view
   };
   struct Window {
     const rt::WindowDef* def = nullptr;
@@ -83,7 +93,8 @@ class Win32Runtime : public rt::Runtime {
   HWND CreateControl(Window* w, const rt::ControlDef& def, int id);
   void Fire(rt::Handler handler);
   bool PumpOne(MSG* msg);  // false on WM_QUIT
-  void SuspendRedraw(Window* w, Control* list);
+  static LRESULT CALLBACK ListViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  static void FlushRows(Control* list);
   HWND ActiveOwner();
 
   Window* FindLoaded(rt::WindowId id);
