@@ -20,7 +20,7 @@ class ChangeTest : public ::testing::Test {
  protected:
   void Open(const char* fixture) {
     path_ = (fs::temp_directory_path() /
-             (std::string("sql_change_") + std::to_string(::getpid()) + "_" + fixture)).string();
+             (std::string("sql_change_") + fixture)).string();
     fs::copy_file(std::string(USERMGR_FIXTURES_DIR) + "/" + fixture, path_, fs::copy_options::overwrite_existing);
     Status s = Database::Open(Env::Default(), path_, OpenOptions(), &db_);
     ASSERT_TRUE(s.ok()) << s.ToString();

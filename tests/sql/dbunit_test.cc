@@ -16,17 +16,32 @@ namespace fs = std::filesystem;
 
 std::string Fixture(const char* name) { return std::string(USERMGR_FIXTURES_DIR) + "/" + name; }
 
+fs::path TestDir() {
+  return fs::temp_directory_path() / fs::path(u"数据单元测试") /
+         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
 // A copy of a fixture under a directory with a Chinese name; returns its GBK path.
 rt::Text CopyToChineseDir(const char* name) {
-  fs::path dir = fs::temp_directory_path() / fs::path(text::Utf16ToUtf8(u"数据单元测试") + std::to_string(::getpid()));
+  fs::path dir = TestDir();
   fs::create_directories(dir);
   fs::path to = dir / name;
   fs::copy_file(Fixture(name), to, fs::copy_options::overwrite_existing);
-  return text::Utf8ToGbk(to.string());
+  std::u8string utf8 = to.u8string();
+  return text::Utf8ToGbk(std::string(utf8.begin(), utf8.end()));
 }
 
-TEST(DatabaseUnit, ReadsFieldsWithTheirKinds) {
+class DatabaseUnitTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    db.CloseDatabase();
+    std::error_code ec;
+    fs::remove_all(TestDir(), ec);
+  }
   DatabaseUnit db;
+};
+
+TEST_F(DatabaseUnitTest, ReadsFieldsWithTheirKinds) {
   ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_data_V2000_test.mdb"), "")) << db.last_error();
   int rs = db.Query("select * from Table1 where A = 'abcdefg'");
   ASSERT_GT(rs, 0) << db.last_error();
@@ -52,8 +67,7 @@ TEST(DatabaseUnit, ReadsFieldsWithTheirKinds) {
   EXPECT_FALSE(db.is_open());
 }
 
-TEST(DatabaseUnit, TextsCrossInGbk) {
-  DatabaseUnit db;
+TEST_F(DatabaseUnitTest, TextsCrossInGbk) {
   ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("jk_overflowTestV2000.mdb"), ""));
   ASSERT_TRUE(db.ExecuteSql("insert into Table1 (data1, data3) values ('王小明', '简介')", nullptr)) << db.last_error();
   int rs = db.Query("select * from [Table1] where [data1] = '王小明'");
@@ -65,8 +79,7 @@ TEST(DatabaseUnit, TextsCrossInGbk) {
   db.CloseRecordSet(rs);
 }
 
-TEST(DatabaseUnit, EmptyResultIsAfterLastAtOnce) {
-  DatabaseUnit db;
+TEST_F(DatabaseUnitTest, EmptyResultIsAfterLastAtOnce) {
   ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_data_V2000_test.mdb"), ""));
   int rs = db.Query("select * from Table1 where A = 'none'");
   ASSERT_GT(rs, 0);
@@ -79,8 +92,7 @@ TEST(DatabaseUnit, EmptyResultIsAfterLastAtOnce) {
   db.CloseRecordSet(rs2);
 }
 
-TEST(DatabaseUnit, FailuresGiveZeroOrFalseAndAReason) {
-  DatabaseUnit db;
+TEST_F(DatabaseUnitTest, FailuresGiveZeroOrFalseAndAReason) {
   EXPECT_EQ(db.Query("select * from Table1"), 0);  // nothing open
   EXPECT_FALSE(db.ExecuteSql("delete from Table1", nullptr));
   EXPECT_FALSE(db.OpenMdb("/no/such/dir/access.mdb", "580274"));
@@ -96,8 +108,7 @@ TEST(DatabaseUnit, FailuresGiveZeroOrFalseAndAReason) {
   db.CloseDatabase();
 }
 
-TEST(DatabaseUnit, ReopeningClosesTheOldRecordSets) {
-  DatabaseUnit db;
+TEST_F(DatabaseUnitTest, ReopeningClosesTheOldRecordSets) {
   ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_data_V2000_test.mdb"), ""));
   int rs = db.Query("select * from Table1");
   ASSERT_GT(rs, 0);

@@ -3,8 +3,6 @@
 // Database::Create; and the edge cases of searching and of the statistics.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,11 +23,12 @@ const rt::Text kPersons = "select * from [用户信息表]";
 class ProgramStatements : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / (text::Utf16ToUtf8(u"程序语句") + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / fs::path(u"程序语句") /
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    std::string path = (dir_ / "access.mdb").string();
+    std::u8string utf8 = (dir_ / "access.mdb").u8string();
+    std::string path(utf8.begin(), utf8.end());
     mdb::CreateOptions options;
     options.password = u"580274";
     mdb::Status s = mdb::Database::Create(mdb::Env::Default(), path, options);
