@@ -12,7 +12,8 @@
 // one failed, 2 for a script that cannot be read.
 //
 // Steps:
-//   timeout SECONDS          set SCRIPT-VAR VALUE          sleep MS
+//   timeout SECONDS          set NAME VALUE                sleep MS
+//   winpath NAME PATH        (NAME becomes PATH as Windows writes it)
 //   cwd DIR                  start PROGRAM [ARG...]        wait-exit CODE
 //   window TITLE             no-window TITLE               close
 //   message TEXT ICON BUTTONS [PRESS] [caption=TEXT]
@@ -352,6 +353,9 @@ void Runner::Step(const std::vector<std::string>& a) {
   } else if (cmd == "set") {
     Need(a, 3, "set NAME VALUE");
     vars_[a[1]] = a[2];
+  } else if (cmd == "winpath") {
+    Need(a, 3, "winpath NAME PATH");
+    vars_[a[1]] = U(WinPath(a[2]));
   } else if (cmd == "sleep") {
     Need(a, 2, "sleep MS");
     Sleep(static_cast<DWORD>(ParseInt(a[1])));
