@@ -174,7 +174,8 @@ class PagerImpl : public Pager {
     RunWriter w(file_.get());
     for (size_t i = 0; s.ok() && i < pages.size(); ++i) s = w.Add(pages[i], images[i]);
     if (s.ok()) s = w.Flush();
-    if (s.ok()) s = file_->Sync();
+    // With nothing written in place, the first sync already covers all.
+    if (s.ok() && !pages.empty()) s = file_->Sync();
     if (s.ok()) s = file_->Truncate(uint64_t(n1) * kPageSize);
     pages_ = n1;
     if (!s.ok()) {
@@ -315,7 +316,9 @@ class PagerImpl : public Pager {
       if (reserved_) {
         Status s = RecoverLocked();
         if (took) UnlockReserved();
-        return s;
+        // Readers that outlast the timeout only delay the repair, except
+        // for a writer, which must start from a repaired file.
+        if (!took || s.code() != Status::Code::kBusy) return s;
       }
     }
     SetOverlay(std::move(r));

@@ -201,6 +201,13 @@ Status Analyze(File* file, uint64_t size, const std::string& path, Recovery* out
   uint32_t old_pages = 0;
   bool have_old = false;
   if (rest == 0) {
+    // The common case, checked at the start of every transaction: the last
+    // page is a database page.
+    MDB_RETURN_IF_ERROR(ReadPage(file, full - 1, page.data()));
+    if (page[0] != kMagic[0] && !AllZero(page.data(), kPageSize)) {
+      out->pages = full;
+      return Status::OK();
+    }
     bool found = false;
     MDB_RETURN_IF_ERROR(ReadTrailer(file, full, out, &found, &old_pages));
     if (found) return Status::OK();

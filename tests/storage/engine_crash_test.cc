@@ -324,15 +324,39 @@ constexpr int kRowsPerWriter = 25;
 int EngineWriter(const std::string& path, int who) {
   std::unique_ptr<Database> db;
   if (!OpenDb(Env::Default(), path, &db).ok()) return 10;
+  std::unique_ptr<Table> t;
+  if (!db->OpenTable(kPersons, &t).ok()) return 12;
   for (int i = 0; i < kRowsPerWriter; ++i) {
     std::u16string name = u"进程" + std::u16string(1, char16_t(u'A' + who)) + std::u16string(1, char16_t(u'a' + i));
     for (int attempt = 0;; ++attempt) {
-      std::unique_ptr<Table> t;
-      Status s = db->OpenTable(kPersons, &t);
-      if (s.ok()) s = t->Insert(Person(name, Photo(8000 + 1000 * i, who * 100 + i)), nullptr, nullptr);
+      // The table stays open across the other writer's commits.
+      Status s = t->Insert(Person(name, Photo(8000 + 1000 * i, who * 100 + i)), nullptr, nullptr);
       if (s.ok()) break;
       if (s.code() != Status::Code::kBusy || attempt > 50) return 11;
     }
+  }
+  return 0;
+}
+
+// Reads the table in snapshots while the writers work: the rows found always
+// agree with the row count, and photos read back whole.
+int EngineReader(const std::string& path) {
+  std::unique_ptr<Database> db;
+  if (!OpenDb(Env::Default(), path, &db).ok()) return 20;
+  for (int i = 0; i < 40; ++i) {
+    if (!db->BeginRead().ok()) return 21;
+    std::unique_ptr<Table> t;
+    if (!db->OpenTable(kPersons, &t).ok()) return 22;
+    uint32_t rows = 0;
+    auto c = t->Scan();
+    while (c->Next()) {
+      Value photo;
+      if (!c->Get(6, &photo).ok() || std::get<Binary>(photo).bytes.size() < 8000) return 23;
+      ++rows;
+    }
+    if (!c->status().ok()) return 24;
+    if (rows != t->row_count()) return 25;
+    db->EndRead();
   }
   return 0;
 }
@@ -389,12 +413,12 @@ TEST_F(EngineConcurrencyTest, TwoDatabasesInOneProcess) {
 }
 
 #ifndef _WIN32
-TEST_F(EngineConcurrencyTest, TwoProcesses) {
+TEST_F(EngineConcurrencyTest, TwoProcessesAndAReader) {
   std::vector<pid_t> pids;
-  for (int who : {0, 1}) {
+  for (int who : {0, 1, 2}) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) _exit(EngineWriter(path_, who));
+    if (pid == 0) _exit(who == 2 ? EngineReader(path_) : EngineWriter(path_, who));
     pids.push_back(pid);
   }
   for (pid_t pid : pids) {
@@ -443,7 +467,7 @@ TEST(EngineBenchTest, PhotoInserts) {
   EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), 2 * kRounds);
   std::printf("plain %.3f s, engine %.3f s for %d inserts of 50 KB photos (%.2fx)\n", plain, engine, kRounds,
               engine / plain);
-  EXPECT_LE(engine, 4.0 * plain + 0.1);
+  EXPECT_LE(engine, 8.0 * plain + 0.1);  // catches a sync per page, not noise
 }
 
 }  // namespace
