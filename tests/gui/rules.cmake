@@ -17,6 +17,7 @@ foreach(scenario ${gui_scenarios})
       -D BIN=${CMAKE_BINARY_DIR}
       -D WORK=${CMAKE_BINARY_DIR}/gui-work/${scenario_name}
       -D SHOTS=${CMAKE_BINARY_DIR}/screenshots
+      -D SRC=${PROJECT_SOURCE_DIR}
       ${scenario})
   # 77: the runner cannot run this build's programs on this machine.
   set_tests_properties(gui_${scenario_name} PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)

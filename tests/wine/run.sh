@@ -9,14 +9,14 @@
 # windows get their frames and title bars. Runs in one prefix are serialised
 # with a lock; after each run the prefix's leftover processes are ended.
 #
-# Environment: USERMGR_WINE_TIMEOUT (seconds, default 180),
+# Environment: USERMGR_WINE_TIMEOUT (seconds, default 300; 0: none),
 # USERMGR_WINE_DISPLAY=1 to use the current $DISPLAY instead of Xvfb.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 prefix=${USERMGR_WINEPREFIX:-$root/build/wine-prefix}
-limit=${USERMGR_WINE_TIMEOUT:-180}
+limit=${USERMGR_WINE_TIMEOUT:-300}
 
 if [ $# -lt 1 ]; then
   echo "usage: $0 PROGRAM.exe [ARGS...]" >&2

@@ -261,7 +261,7 @@ HWND Runner::Control(const std::string& name, const rt::ControlDef** def) {
 
 LRESULT Runner::Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, LimitMs(), &result))
+  if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_NORMAL, LimitMs(), &result))
     Fail("the program does not answer (message " + std::to_string(msg) + ")");
   return static_cast<LRESULT>(result);
 }
@@ -403,6 +403,11 @@ void Runner::Step(const std::vector<std::string>& a) {
     MessageBoxInfo box;
     bool ok = until([&] { return target_.FindMessageBox(&box); });
     if (!ok) Fail("no message box within the time limit");
+    // A box just opened may not have painted its icon yet.
+    for (int i = 0; i < 40 && box.icon == "unknown"; ++i) {
+      Sleep(50);
+      target_.FindMessageBox(&box);
+    }
     if (box.text != W(a[1]) || box.icon != a[2] || box.buttons != a[3])
       Fail("message box \"" + U(box.text) + "\" icon " + box.icon + ", buttons " + box.buttons +
            "; expected \"" + a[1] + "\" icon " + a[2] + ", buttons " + a[3]);
@@ -435,8 +440,15 @@ void Runner::Step(const std::vector<std::string>& a) {
       Fail("outer size " + std::to_string(w) + " x " + std::to_string(h));
   } else if (cmd == "screenshot") {
     Need(a, 2, "screenshot FILE");
+    // Let the program paint what it shows now, windows just closed included.
+    HWND w = CurrentWindow();
+    SetForegroundWindow(w);
+    RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    Send(w, WM_NULL, 0, 0);
+    Sleep(300);
+    Send(w, WM_NULL, 0, 0);
     std::string error;
-    if (!SaveWindowPng(CurrentWindow(), WinPath(a[1]), &error)) Fail("screenshot: " + error);
+    if (!SaveWindowPng(w, WinPath(a[1]), &error)) Fail("screenshot: " + error);
   } else if (cmd == "registry-set") {
     Need(a, 4, "registry-set KEY VALUE TEXT");
     HKEY key;
@@ -479,6 +491,12 @@ void Runner::Step(const std::vector<std::string>& a) {
     HWND dialog = nullptr;
     if (!until([&] { return (dialog = target_.FindFileDialog()) != nullptr; }))
       Fail("no file dialog within the time limit");
+    // The dialog may still be filling its folder view: wait until it answers.
+    if (!until([&] {
+          DWORD_PTR r = 0;
+          return SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &r) != 0;
+        }))
+      Fail("the file dialog does not answer");
     HWND name = GetDlgItem(dialog, 0x47C);
     if (name != nullptr && ClassName(name).find(L"ComboBox") != std::wstring::npos) {
       HWND edit = FindWindowExW(name, nullptr, L"Edit", nullptr);
