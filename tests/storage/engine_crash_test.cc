@@ -209,10 +209,17 @@ void ExpectOneOf(const std::string& path, const std::string& before, const std::
   EXPECT_TRUE(now == before || now == after) << "neither the state before nor after the statement";
 }
 
-class EngineCrashTest : public testing::TestWithParam<bool> {};
+struct EngineCrashMode {
+  const char* name;
+  bool power_loss;
+  size_t torn;  // bytes of the crashing write that land; 0: all
+};
+void PrintTo(const EngineCrashMode& m, std::ostream* os) { *os << m.name; }
+
+class EngineCrashTest : public testing::TestWithParam<EngineCrashMode> {};
 
 TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
-  const bool power_loss = GetParam();
+  const bool power_loss = GetParam().power_loss;
   TempDir dir;
   const std::string path = dir.File("access.mdb");
   mdb::CreateOptions co;
@@ -248,6 +255,7 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
       {
         FaultInjectionEnv env(Env::Default());
         env.set_lose_unsynced(power_loss);
+        env.set_torn_bytes(GetParam().torn);
         std::unique_ptr<Database> db;
         ASSERT_TRUE(OpenDb(&env, path, &db).ok());
         env.ResetCounters();
@@ -265,8 +273,10 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
   EXPECT_GT(crash_points, 20);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, EngineCrashTest, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "PowerLoss" : "CutOff"; });
+INSTANTIATE_TEST_SUITE_P(Modes, EngineCrashTest,
+                         testing::Values(EngineCrashMode{"CutOff", false, 0}, EngineCrashMode{"PowerLoss", true, 0},
+                                         EngineCrashMode{"Torn", false, 1000}),
+                         [](const testing::TestParamInfo<EngineCrashMode>& i) { return std::string(i.param.name); });
 
 // An I/O error on any write or sync of a statement: the statement fails or
 // succeeds as a whole, and the database keeps working.
