@@ -1,0 +1,356 @@
+// The read side on real files and on hand-built pages: passwords, foreign and
+// damaged files, long values, text forms, table definitions.
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "mdb/header.h"
+#include "mdb/jet4.h"
+#include "mdb/lval_read.h"
+#include "mdb/mdb.h"
+#include "mdb/mem_env.h"
+#include "mdb/pager.h"
+#include "mdb/row_read.h"
+#include "mdb/text_codec_jet.h"
+#include "mdb/value_format.h"
+#include "reader_util.h"
+
+namespace {
+
+using mdb::Status;
+using Code = mdb::Status::Code;
+
+std::string Fixture(const std::string& name) { return readertest::FixturesDir() + "/" + name; }
+
+Status OpenBytes(mdb::MemEnv* env, const std::string& bytes, const std::u16string& password,
+                 std::unique_ptr<mdb::Database>* db) {
+  env->SetFile("x.mdb", bytes);
+  mdb::OpenOptions o;
+  o.read_only = true;
+  o.password = password;
+  return mdb::Database::Open(env, "x.mdb", o, db);
+}
+
+// Reads every column of every row of every table; the first error.
+Status ReadEverything(mdb::Database* db, int* rows) {
+  std::vector<std::u16string> names;
+  MDB_RETURN_IF_ERROR(db->ListTables(&names));
+  for (const auto& n : names) {
+    std::unique_ptr<mdb::Table> t;
+    MDB_RETURN_IF_ERROR(db->OpenTable(n, &t));
+    auto cur = t->Scan();
+    while (cur->Next()) {
+      ++*rows;
+      for (size_t i = 0; i < t->columns().size(); ++i) {
+        mdb::Value v;
+        MDB_RETURN_IF_ERROR(cur->Get(int(i), &v));
+      }
+    }
+    MDB_RETURN_IF_ERROR(cur->status());
+  }
+  return Status::OK();
+}
+
+TEST(Password, ProtectedFileOpensOnlyWithItsPassword) {
+  mdb::MemEnv env;
+  std::string bytes = readertest::ReadFile(Fixture("mr_password_V2000_with-password.mdb"));
+  std::unique_ptr<mdb::Database> db;
+  EXPECT_EQ(OpenBytes(&env, bytes, u"", &db).code(), Code::kBadPassword);
+  EXPECT_EQ(OpenBytes(&env, bytes, u"Password", &db).code(), Code::kBadPassword);
+  EXPECT_EQ(OpenBytes(&env, bytes, u"password1", &db).code(), Code::kBadPassword);
+  ASSERT_TRUE(OpenBytes(&env, bytes, u"password", &db).ok());
+  int rows = 0;
+  ASSERT_TRUE(ReadEverything(db.get(), &rows).ok());
+  EXPECT_EQ(rows, 3);
+}
+
+TEST(Password, FileWithoutPasswordOpensWithAny) {
+  mdb::MemEnv env;
+  std::string bytes = readertest::ReadFile(Fixture("mr_password_V2003_no-password.mdb"));
+  std::unique_ptr<mdb::Database> db;
+  EXPECT_TRUE(OpenBytes(&env, bytes, u"", &db).ok());
+  EXPECT_TRUE(OpenBytes(&env, bytes, u"580274", &db).ok());
+}
+
+TEST(Password, SetPasswordIsReadBackAndEnforced) {
+  std::string bytes = readertest::ReadFile(Fixture("mr_password_V2003_no-password.mdb"));
+  uint8_t* page0 = reinterpret_cast<uint8_t*>(bytes.data());
+  ASSERT_TRUE(mdb::SetPassword(page0, u"580274").ok());
+  mdb::DatabaseHeader h;
+  ASSERT_TRUE(mdb::ParseHeader(page0, mdb::jet4::kPageSize, &h).ok());
+  EXPECT_EQ(h.password, u"580274");
+  EXPECT_EQ(h.code_page, 1252);  // the rest of the masked block is intact
+
+  mdb::MemEnv env;
+  std::unique_ptr<mdb::Database> db;
+  EXPECT_EQ(OpenBytes(&env, bytes, u"", &db).code(), Code::kBadPassword);
+  EXPECT_TRUE(OpenBytes(&env, bytes, u"580274", &db).ok());
+
+  // Twenty characters fit, twenty-one do not; clearing removes it.
+  EXPECT_TRUE(mdb::SetPassword(page0, u"abcdefghijklmnopqrst").ok());
+  ASSERT_TRUE(mdb::ParseHeader(page0, mdb::jet4::kPageSize, &h).ok());
+  EXPECT_EQ(h.password, u"abcdefghijklmnopqrst");
+  EXPECT_EQ(mdb::SetPassword(page0, u"abcdefghijklmnopqrstu").code(), Code::kInvalidArgument);
+  ASSERT_TRUE(mdb::SetPassword(page0, u"").ok());
+  ASSERT_TRUE(mdb::ParseHeader(page0, mdb::jet4::kPageSize, &h).ok());
+  EXPECT_TRUE(h.password.empty());
+  EXPECT_TRUE(OpenBytes(&env, bytes, u"anything", &db).ok());
+}
+
+TEST(ForeignFiles, AreRefusedWithAClearStatus) {
+  std::string good = readertest::ReadFile(Fixture("mr_data_V2003_empty.mdb"));
+  mdb::MemEnv env;
+  std::unique_ptr<mdb::Database> db;
+
+  std::string jet3 = good;
+  jet3[mdb::jet4::kHeaderVersionOffset] = 0;
+  Status s = OpenBytes(&env, jet3, u"", &db);
+  EXPECT_EQ(s.code(), Code::kNotSupported) << s.ToString();
+  EXPECT_NE(s.message().find("Access 97"), std::string::npos) << s.message();
+
+  std::string ace = good;
+  std::memcpy(&ace[4], "Standard ACE DB", 15);
+  ace[mdb::jet4::kHeaderVersionOffset] = 2;
+  s = OpenBytes(&env, ace, u"", &db);
+  EXPECT_EQ(s.code(), Code::kNotSupported) << s.ToString();
+  EXPECT_NE(s.message().find(".accdb"), std::string::npos) << s.message();
+
+  std::string newer = good;
+  newer[mdb::jet4::kHeaderVersionOffset] = 3;
+  EXPECT_EQ(OpenBytes(&env, newer, u"", &db).code(), Code::kNotSupported);
+
+  std::string text(3 * 4096, 'x');
+  s = OpenBytes(&env, text, u"", &db);
+  EXPECT_FALSE(s.ok());
+  EXPECT_TRUE(s.code() == Code::kCorruption || s.code() == Code::kNotSupported) << s.ToString();
+
+  EXPECT_FALSE(OpenBytes(&env, "", u"", &db).ok());
+  EXPECT_FALSE(OpenBytes(&env, good.substr(0, 100), u"", &db).ok());
+  // Only the header page: the catalog is missing.
+  s = OpenBytes(&env, good.substr(0, 4096), u"", &db);
+  EXPECT_EQ(s.code(), Code::kCorruption) << s.ToString();
+}
+
+// Truncations and random damage: every outcome is a status, never a crash
+// (the sanitizer build catches bad memory accesses), and undamaged pages
+// still read.
+TEST(DamagedFiles, TruncatedAndCorruptedCopiesGiveStatuses) {
+  std::mt19937 rng(20260101);
+  for (const std::string& path : readertest::FixtureFiles()) {
+    SCOPED_TRACE(path);
+    std::string good = readertest::ReadFile(path);
+    std::u16string pw = readertest::FixturePassword(path);
+    uint32_t pages = uint32_t(good.size() / 4096);
+    for (uint32_t keep : {3u, 5u, 8u, pages / 2, pages - 1}) {
+      if (keep >= pages || keep == 0) continue;
+      mdb::MemEnv env;
+      std::unique_ptr<mdb::Database> db;
+      if (!OpenBytes(&env, good.substr(0, size_t(keep) * 4096), pw, &db).ok()) continue;
+      int rows = 0;
+      (void)ReadEverything(db.get(), &rows);
+    }
+    for (int round = 0; round < 40; ++round) {
+      std::string bad = good;
+      int flips = 1 + int(rng() % 64);
+      for (int i = 0; i < flips; ++i) {
+        size_t at = 4096 + rng() % (bad.size() - 4096);
+        bad[at] = char(rng());
+      }
+      mdb::MemEnv env;
+      std::unique_ptr<mdb::Database> db;
+      if (!OpenBytes(&env, bad, pw, &db).ok()) continue;
+      int rows = 0;
+      Status s = ReadEverything(db.get(), &rows);
+      if (!s.ok()) {
+        EXPECT_TRUE(s.code() == Code::kCorruption || s.code() == Code::kNotSupported) << s.ToString();
+      }
+    }
+  }
+}
+
+// ---- Long values on hand-built pages --------------------------------------------------
+
+class LongValues : public ::testing::Test {
+ protected:
+  static constexpr uint32_t kPages = 6;
+
+  void SetUp() override {
+    std::string header = readertest::ReadFile(Fixture("mr_data_V2003_empty.mdb")).substr(0, 4096);
+    file_ = header + std::string((kPages - 1) * 4096, '\0');
+    for (uint32_t p = 1; p < kPages; ++p) {
+      uint8_t* page = Page(p);
+      page[0] = mdb::jet4::kPageData;
+      page[1] = 1;
+      std::memcpy(page + 4, "LVAL", 4);
+    }
+  }
+
+  uint8_t* Page(uint32_t p) { return reinterpret_cast<uint8_t*>(&file_[size_t(p) * 4096]); }
+
+  // Appends a row to page p; returns its row number.
+  uint16_t AddRow(uint32_t p, const std::string& bytes) {
+    uint8_t* page = Page(p);
+    uint16_t n = mdb::jet4::Get16(page + 12);
+    uint16_t end = n == 0 ? 4096 : (mdb::jet4::Get16(page + 14 + 2 * (n - 1)) & 0x1FFF);
+    uint16_t start = uint16_t(end - bytes.size());
+    std::memcpy(page + start, bytes.data(), bytes.size());
+    mdb::jet4::Put16(page + 14 + 2 * n, start);
+    mdb::jet4::Put16(page + 12, uint16_t(n + 1));
+    return n;
+  }
+
+  static std::string Field(uint32_t head, uint32_t ptr) {
+    std::string f(12, '\0');
+    mdb::jet4::Put32(reinterpret_cast<uint8_t*>(&f[0]), head);
+    mdb::jet4::Put32(reinterpret_cast<uint8_t*>(&f[4]), ptr);
+    return f;
+  }
+  static std::string Link(uint32_t next, const std::string& data) {
+    std::string r(4, '\0');
+    mdb::jet4::Put32(reinterpret_cast<uint8_t*>(&r[0]), next);
+    return r + data;
+  }
+
+  Status Read(const std::string& field, std::string* out) {
+    env_.SetFile("lv.mdb", file_);
+    std::unique_ptr<mdb::Pager> pager;
+    MDB_RETURN_IF_ERROR(mdb::Pager::Open(&env_, "lv.mdb", false, &pager));
+    return mdb::ReadLongValue(pager.get(), reinterpret_cast<const uint8_t*>(field.data()), field.size(), out);
+  }
+
+  std::string file_;
+  mdb::MemEnv env_;
+};
+
+TEST_F(LongValues, InlineSinglePageAndChains) {
+  std::string out;
+  std::string in = Field(mdb::jet4::kLvalInline | 5, 0) + "hello";
+  ASSERT_TRUE(Read(in, &out).ok());
+  EXPECT_EQ(out, "hello");
+
+  std::string one(3000, 'a');
+  uint16_t r = AddRow(1, one);
+  ASSERT_TRUE(Read(Field(mdb::jet4::kLvalSinglePage | 3000, mdb::jet4::MakePtr(1, r)), &out).ok());
+  EXPECT_EQ(out, one);
+
+  // Three links over three pages, the last one longer than needed.
+  std::string a(4000, 'x'), b(4000, 'y'), c(100, 'z');
+  uint16_t rc = AddRow(4, Link(0, c + "trailing"));
+  uint16_t rb = AddRow(3, Link(mdb::jet4::MakePtr(4, rc), b));
+  uint16_t ra = AddRow(2, Link(mdb::jet4::MakePtr(3, rb), a));
+  ASSERT_TRUE(Read(Field(8100, mdb::jet4::MakePtr(2, ra)), &out).ok());
+  EXPECT_EQ(out, a + b + c);
+}
+
+TEST_F(LongValues, BrokenChainsAreCorruption) {
+  std::string out;
+  // Inline length past the row.
+  EXPECT_EQ(Read(Field(mdb::jet4::kLvalInline | 50, 0) + "short", &out).code(), Code::kCorruption);
+  // A chain that points at itself.
+  uint16_t r = AddRow(1, Link(0, std::string(10, 'q')));
+  mdb::jet4::Put32(Page(1) + (mdb::jet4::Get16(Page(1) + 14) & 0x1FFF), mdb::jet4::MakePtr(1, r));
+  EXPECT_EQ(Read(Field(100, mdb::jet4::MakePtr(1, r)), &out).code(), Code::kCorruption);
+  // A chain that ends before the length is reached.
+  uint16_t e = AddRow(2, Link(0, std::string(10, 'e')));
+  EXPECT_EQ(Read(Field(100, mdb::jet4::MakePtr(2, e)), &out).code(), Code::kCorruption);
+  // Pointers past the file, to a missing row, to a page of another kind.
+  EXPECT_EQ(Read(Field(100, mdb::jet4::MakePtr(999, 0)), &out).code(), Code::kCorruption);
+  EXPECT_EQ(Read(Field(mdb::jet4::kLvalSinglePage | 10, mdb::jet4::MakePtr(5, 7)), &out).code(), Code::kCorruption);
+  EXPECT_EQ(Read(Field(mdb::jet4::kLvalSinglePage | 10, mdb::jet4::MakePtr(0, 0)), &out).code(), Code::kCorruption);
+  // A length beyond what the engine will hold in memory.
+  EXPECT_EQ(Read(Field(0x3FFFFFFF, mdb::jet4::MakePtr(1, 0)), &out).code(), Code::kNotSupported);
+}
+
+// ---- Text -----------------------------------------------------------------------------
+
+TEST(JetText, CompressedAndPlainForms) {
+  auto bytes = [](std::initializer_list<int> l) {
+    std::string s;
+    for (int c : l) s.push_back(char(c));
+    return s;
+  };
+  auto decode = [](const std::string& s) {
+    return mdb::DecodeJetText(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  };
+  EXPECT_EQ(decode(bytes({'a', 0, 'b', 0})), u"ab");
+  EXPECT_EQ(decode(bytes({0xFF, 0xFE, 'a', 'b'})), u"ab");
+  // One-byte run, switch, two-byte run (Cyrillic), switch back.
+  EXPECT_EQ(decode(bytes({0xFF, 0xFE, 'x', 0, 0x1C, 0x04, 0x38, 0x04, 0, 'y'})), u"xМиy");
+  EXPECT_EQ(decode(bytes({0xFF, 0xFE})), u"");
+  EXPECT_EQ(decode(bytes({0xFF, 0xFE, 0, 0x41})), u"");  // a dangling half character is dropped
+
+  std::string latin = mdb::EncodeJetText(u"ääkkösiä", true);
+  EXPECT_EQ(latin.size(), 2u + 8u);
+  EXPECT_EQ(decode(latin), u"ääkkösiä");
+  std::string han = mdb::EncodeJetText(u"张三", true);
+  EXPECT_EQ(han.size(), 4u);
+  EXPECT_EQ(decode(han), u"张三");
+  EXPECT_EQ(mdb::EncodeJetText(u"abc", false).size(), 6u);
+  EXPECT_EQ(decode(mdb::EncodeJetText(u"", true)), u"");
+}
+
+TEST(ValueFormat, DecimalsMoneyAndGuids) {
+  mdb::Decimal d;
+  d.lo = 12345;
+  d.scale = 2;
+  EXPECT_EQ(mdb::FormatDecimal(d), "123.45");
+  d.negative = true;
+  d.scale = 7;
+  EXPECT_EQ(mdb::FormatDecimal(d), "-0.0012345");
+  mdb::Decimal big;
+  big.hi = 0xFFFFFFFF;
+  big.mid = 0xFFFFFFFF;
+  big.lo = 0xFFFFFFFF;
+  EXPECT_EQ(mdb::FormatDecimal(big), "79228162514264337593543950335");
+  EXPECT_EQ(mdb::FormatValueCsv(mdb::Value(mdb::Money{-35000})), "-3.5000");
+  mdb::Guid g;
+  for (int i = 0; i < 16; ++i) g.bytes[i] = uint8_t(i);
+  EXPECT_EQ(mdb::FormatValueCsv(mdb::Value(g)), "{03020100-0504-0706-0809-0A0B0C0D0E0F}");
+}
+
+// ---- Definitions of the fixture tables ----------------------------------------------
+
+TEST(TableDefinitions, ColumnsIndexesAndRelationshipsOfRealFiles) {
+  mdb::OpenOptions o;
+  o.read_only = true;
+  std::unique_ptr<mdb::Database> db;
+  ASSERT_TRUE(mdb::Database::Open(mdb::Env::Default(), Fixture("mr_data_V2000_test.mdb"), o, &db).ok());
+  std::unique_ptr<mdb::Table> t;
+  ASSERT_TRUE(db->OpenTable(u"table1", &t).ok());  // names match without case
+  ASSERT_EQ(t->columns().size(), 9u);
+  using T = mdb::ColumnType;
+  const T kinds[] = {T::kText, T::kText, T::kByte, T::kInt, T::kLong, T::kDouble, T::kDateTime, T::kMoney, T::kBool};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(t->columns()[i].type, kinds[i]) << i;
+  EXPECT_EQ(t->columns()[0].size, 100);  // 50 characters
+  EXPECT_TRUE(t->columns()[0].compressed_unicode);
+  EXPECT_EQ(t->ColumnIndex(u"e"), 4);
+  EXPECT_EQ(t->ColumnIndex(u"Z"), -1);
+  EXPECT_EQ(db->OpenTable(u"NoSuchTable", &t).code(), Code::kNotFound);
+  EXPECT_EQ(db->OpenTable(u"MSysObjects", &t).code(), Code::kOk);  // system tables open by name
+
+  ASSERT_TRUE(mdb::Database::Open(mdb::Env::Default(), Fixture("jk_indexTestV2000.mdb"), o, &db).ok());
+  ASSERT_TRUE(db->OpenTable(u"Table1", &t).ok());
+  int primary = 0, foreign = 0;
+  for (const auto& ix : t->indexes()) {
+    if (ix.primary) {
+      ++primary;
+      EXPECT_TRUE(ix.unique);
+      ASSERT_EQ(ix.columns.size(), 1u);
+      EXPECT_EQ(t->columns()[ix.columns[0].column].name, u"id");
+    }
+    if (ix.foreign_key) ++foreign;
+  }
+  EXPECT_EQ(primary, 1);
+  EXPECT_EQ(foreign, 2);
+
+  ASSERT_TRUE(mdb::Database::Open(mdb::Env::Default(), Fixture("mr_data_V2003_numeric.mdb"), o, &db).ok());
+  ASSERT_TRUE(db->OpenTable(u"test", &t).ok());
+  EXPECT_EQ(t->columns()[0].type, T::kMemo);
+  EXPECT_EQ(t->columns()[1].type, T::kNumeric);
+  EXPECT_EQ(t->columns()[1].precision, 18);
+  EXPECT_EQ(t->columns()[1].scale, 0);
+}
+
+}  // namespace
