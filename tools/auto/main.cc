@@ -67,6 +67,8 @@ std::wstring WinPath(const std::string& path) {
   if (!w.empty() && w[0] == L'/') w = L"Z:" + w;
   for (wchar_t& c : w)
     if (c == L'/') c = L'\\';
+  // Long paths only work in their extended form.
+  if (w.size() >= MAX_PATH && w.size() > 2 && w[1] == L':') w = L"\\\\?\\" + w;
   return w;
 }
 
