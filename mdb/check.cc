@@ -190,6 +190,9 @@ class Checker {
       return;
     }
     for (uint32_t p : pages) Own(p, iname);
+    std::vector<std::string> shape;
+    VerifyIndexTree(pager_, r.first_page, &shape);
+    for (const std::string& f : shape) Fault(iname + ": " + f);
     std::set<uint32_t> mapped;
     if (r.used_pages) {
       for (uint32_t p : MapPagesOf(r.used_pages, iname)) mapped.insert(p);

@@ -16,6 +16,8 @@ namespace {
 constexpr size_t kChainChunk = kPageSize - kDataPageHeader - 2 - 4;
 constexpr size_t kSingleMax = kPageSize - kDataPageHeader - 2;
 
+constexpr size_t kPlaceRowCandidates = 8;
+
 const uint8_t* U8(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 Status LoadMap(Pager* pager, uint32_t ptr, UsageMap* m, UsageMap** out) {
@@ -61,11 +63,19 @@ Status PlaceRow(Pager* pager, UsageMap* used_map, UsageMap* free_map, uint32_t o
   if (free_map) {
     std::vector<uint32_t> candidates;
     MDB_RETURN_IF_ERROR(free_map->Pages(pager, pager->page_count(), &candidates));
-    for (uint32_t pg : candidates) {
+    // A bounded look, newest pages first: pages the map still lists but
+    // that are nearly full must not make every insert read them all.
+    size_t looked = 0;
+    for (auto it = candidates.rbegin(); it != candidates.rend() && looked < kPlaceRowCandidates; ++it, ++looked) {
+      uint32_t pg = *it;
       const uint8_t* p;
       MDB_RETURN_IF_ERROR(pager->Get(pg, &p));
       if (p[0] != kPageData || Get32(p + kDataTdefOffset) != owner) continue;
-      if (!RowFits(p, bytes.size())) continue;
+      if (!RowFits(p, bytes.size())) {
+        // Every row number used: the page can take no row again.
+        if (Get16(p + kDataRowCountOffset) >= kMaxRowsPerPage) MDB_RETURN_IF_ERROR(free_map->Set(pager, pg, false));
+        continue;
+      }
       uint8_t buf[kPageSize];
       std::memcpy(buf, p, kPageSize);
       MDB_RETURN_IF_ERROR(AddRow(buf, bytes, flags, row));

@@ -64,6 +64,14 @@ int TableImpl::ColumnIndex(const std::u16string& name) const {
   return -1;
 }
 
+uint32_t TableImpl::row_count() const {
+  ReadScope scope(pager());
+  const uint8_t* p;
+  if (scope.status().ok() && pager()->Get(def_.first_page, &p).ok() && p[0] == jet4::kPageTdef)
+    return jet4::Get32(p + jet4::kTdefRowCountOffset);
+  return def_.row_count;
+}
+
 Status TableImpl::ReloadDef() {
   ReadScope scope(pager());
   MDB_RETURN_IF_ERROR(scope.status());

@@ -23,7 +23,8 @@ class TableImpl : public Table {
   const std::vector<Column>& columns() const override { return columns_; }
   const std::vector<IndexInfo>& indexes() const override { return indexes_; }
   int ColumnIndex(const std::u16string& name) const override;
-  uint32_t row_count() const override { return def_.row_count; }
+  // Read from the file: another handle may have written since def_ was read.
+  uint32_t row_count() const override;
 
   std::unique_ptr<Cursor> Scan() override;
   Status Seek(int index, const std::vector<Value>& key, std::unique_ptr<Cursor>* out) override;

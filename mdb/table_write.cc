@@ -133,7 +133,6 @@ class TableWriter {
   Status StoreNewRow(const std::string& row, uint16_t flags, uint32_t* page, uint16_t* slot);
   Status IndexChange(const std::vector<Value>* old_values, const std::vector<Value>* new_values, RowId id);
   Status WriteTdefFields(int32_t row_delta, uint32_t autonumber);
-  Status PutTdefBytes();
   Status CheckParents(const std::vector<Value>& values, const std::vector<Value>* old_values);
   Status HandleChildren(const std::vector<Value>& values, bool deleting, const std::vector<Value>* new_values,
                         int depth);
@@ -196,23 +195,17 @@ Status TableWriter::StoreNewRow(const std::string& row, uint16_t flags, uint32_t
 Status TableWriter::IndexChange(const std::vector<Value>* old_values, const std::vector<Value>* new_values,
                                 RowId id) {
   TableDef* d = t_->mutable_def();
-  bool root_moved = false;
   for (RealIndexDef& r : d->real_indexes) {
     std::string old_key, new_key;
     if (old_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *old_values, &old_key));
     if (new_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *new_values, &new_key));
     if (old_values && new_values && old_key == new_key) continue;
-    std::vector<IndexEntry> entries;
-    std::vector<uint32_t> pages;
-    MDB_RETURN_IF_ERROR(ReadIndex(pager_, r.first_page, &entries, &pages));
     IndexEntry me;
     me.page = id.page;
     me.row = uint8_t(id.row);
     if (old_values) {
       me.key = old_key;
-      auto it = std::find(entries.begin(), entries.end(), me);
-      if (it == entries.end()) return Status::Corruption("index lacks an entry for an existing row");
-      entries.erase(it);
+      MDB_RETURN_IF_ERROR(IndexRemove(pager_, r.used_pages, r.first_page, me));
     }
     if (new_values) {
       bool is_primary = false;
@@ -222,43 +215,22 @@ Status TableWriter::IndexChange(const std::vector<Value>* old_values, const std:
       if (has_null && (is_primary || (r.flags & kIndexFlagRequired)))
         return Status::Constraint("a key column of table [" + Utf8(t_->name()) + "] requires a value");
       if ((is_primary || (r.flags & kIndexFlagUnique)) && !has_null) {
-        for (const IndexEntry& e : entries)
-          if (e.key == new_key)
-            return Status::Constraint("the value would duplicate a unique key of table [" + Utf8(t_->name()) + "]");
+        // The first entry at or after (key, lowest row pointer) has this key
+        // if any entry does.
+        IndexEntry lowest;
+        lowest.key = new_key;
+        bool dup = false;
+        MDB_RETURN_IF_ERROR(IndexScanFrom(pager_, r.first_page, lowest.Bytes(), [&](const IndexEntry& e, bool* stop) {
+          dup = e.key == new_key;
+          *stop = true;
+          return Status::OK();
+        }));
+        if (dup)
+          return Status::Constraint("the value would duplicate a unique key of table [" + Utf8(t_->name()) + "]");
       }
       me.key = new_key;
-      entries.insert(std::upper_bound(entries.begin(), entries.end(), me), me);
+      MDB_RETURN_IF_ERROR(IndexInsert(pager_, r.used_pages, r.first_page, me));
     }
-    uint32_t root;
-    MDB_RETURN_IF_ERROR(WriteIndex(pager_, d->first_page, r.used_pages, entries, pages, &root));
-    if (root != r.first_page) {
-      r.first_page = root;
-      Put32(reinterpret_cast<uint8_t*>(d->bytes.data()) + r.entry_offset + kRealIndexFirstPageOffset, root);
-      root_moved = true;
-    }
-  }
-  if (root_moved) MDB_RETURN_IF_ERROR(PutTdefBytes());
-  return Status::OK();
-}
-
-Status TableWriter::PutTdefBytes() {
-  const TableDef& d = def();
-  size_t pos = 0;
-  for (size_t k = 0; k < d.pages.size(); ++k) {
-    const uint8_t* p;
-    MDB_RETURN_IF_ERROR(pager_->Get(d.pages[k], &p));
-    uint8_t buf[kPageSize];
-    std::memcpy(buf, p, kPageSize);
-    size_t from = k == 0 ? 0 : kTdefContinuationData;
-    size_t n = std::min<size_t>(kPageSize - from, d.bytes.size() > pos ? d.bytes.size() - pos : 0);
-    if (k == 0) {
-      // Keep the page's own header fields (next page pointer and free space).
-      std::memcpy(buf + 8, d.bytes.data() + 8, std::min<size_t>(n, kPageSize) - 8);
-    } else {
-      std::memcpy(buf + from, d.bytes.data() + pos, n);
-    }
-    pos += n;
-    MDB_RETURN_IF_ERROR(pager_->Put(d.pages[k], buf));
   }
   return Status::OK();
 }
@@ -294,11 +266,23 @@ Status ColumnsOf(const TableImpl* t, const std::vector<std::u16string>& names, s
   return Status::OK();
 }
 
-// Rows of `t` whose columns `cols` equal `key`.
+// Rows of `t` whose columns `cols` equal `key`: through an index that
+// starts with those columns when there is one, else by a scan.
 Status MatchingRows(TableImpl* t, const std::vector<int>& cols, const std::vector<Value>& key,
                     std::vector<RowId>* out, size_t limit) {
   out->clear();
-  std::unique_ptr<Cursor> cur = t->Scan();
+  std::unique_ptr<Cursor> cur;
+  for (size_t i = 0; i < t->indexes().size() && !cur; ++i) {
+    const IndexInfo& info = t->indexes()[i];
+    if (info.columns.size() < cols.size()) continue;
+    bool leads = true;
+    for (size_t k = 0; k < cols.size(); ++k) leads = leads && info.columns[k].column == cols[k];
+    if (!leads) continue;
+    Status s = t->Seek(int(i), key, &cur);
+    if (s.code() == Status::Code::kNotSupported) cur.reset();  // a key the engine cannot encode
+    else MDB_RETURN_IF_ERROR(s);
+  }
+  if (!cur) cur = t->Scan();
   while (cur->Next()) {
     bool all = true;
     for (size_t k = 0; k < cols.size() && all; ++k) {
@@ -563,11 +547,12 @@ Status TableImpl::Seek(int index, const std::vector<Value>& key, std::unique_ptr
         if (def_.columns[i].number == r.columns[k].column_number) row[i] = key[k];
     std::string prefix;
     MDB_RETURN_IF_ERROR(EncodeIndexKey(def_, lead, row, &prefix));
-    std::vector<IndexEntry> entries;
-    MDB_RETURN_IF_ERROR(ReadIndex(pager(), r.first_page, &entries, nullptr));
     std::vector<RowId> ids;
-    for (const IndexEntry& e : entries)
-      if (e.key.compare(0, prefix.size(), prefix) == 0) ids.push_back(RowId{e.page, e.row});
+    MDB_RETURN_IF_ERROR(IndexScanFrom(pager(), r.first_page, prefix, [&](const IndexEntry& e, bool* stop) {
+      if (e.key.compare(0, prefix.size(), prefix) != 0) *stop = true;
+      else ids.push_back(RowId{e.page, e.row});
+      return Status::OK();
+    }));
     *out = std::make_unique<ListCursor>(this, std::move(ids));
     return Status::OK();
   }();
