@@ -1,4 +1,6 @@
 // The main window's person list, search, record form, add, modify and delete.
+#include "accounts/handlers.h"
+#include "persons/handlers.h"
 #include "tests/workflow/fixture.h"
 #include "vorta/convert.h"
 
@@ -308,6 +310,28 @@ TEST_F(PersonsTest, ModifyAndDeleteWithoutACurrentRowSendNothing) {
   EXPECT_EQ(Count("select * from [用户信息表]"), 1);
   EXPECT_EQ(PersonsNamed("甲").size(), 1u);
   EXPECT_EQ(LogEvents(), Texts{"用户登录"});
+}
+
+TEST_F(PersonsTest, ValuesOfAnUnexpectedKindEndTheFillAndReleaseTheRecordSet) {
+  SeedPerson("甲", true, "1990-1-1", "");
+  SeedPerson("乙", false, "1991-1-1", "");
+  StartLoggedIn();
+  rt::ControlRef list{kMain, kList};
+  persons::FillPersonList(list, "select [ID] as [姓名], [ID], [性别] from [用户信息表]");
+  EXPECT_TRUE(Names().empty()) << "a name that is no text ends the fill";
+  persons::FillPersonList(list, "select [姓名], [ID], [出生日期] as [性别] from [用户信息表]");
+  ASSERT_EQ(Names(), Texts{"甲"}) << "a sex that is no yes/no ends the fill after its row was added";
+  EXPECT_EQ(rt().Rows(kMain, kList)[0].cells[1], "");
+  persons::FillPersonList(list, "select [姓名], [姓名] as [ID], [性别] from [用户信息表]");
+  EXPECT_TRUE(Names().empty()) << "an [ID] that is no number ends the fill";
+  rt().OnModal(kAdmin, [&] {
+    rt::ControlRef accounts{kAdmin, kList};
+    accounts::FillAdministratorList(accounts, "select [ID] as [用户名], [ID], [密码] from [用户表]");
+    EXPECT_TRUE(rt().Rows(kAdmin, kList).empty());
+  });
+  rt().Click(kMain, "按钮7");
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(rt().open_record_sets(), 0);
 }
 
 }  // namespace
