@@ -76,7 +76,8 @@ Status OpenRows(Table* table, const Expr* where, std::unique_ptr<Cursor>* out) {
     const Expr* lit = e->args[1].get();
     if (col->kind != ExprKind::kColumn) std::swap(col, lit);
     if (col->kind != ExprKind::kColumn || lit->kind != ExprKind::kLiteral) continue;
-    if (!IsIntegerColumn(columns[col->column].type)) continue;
+    // Only a whole number: 1.5 must match no row, not the rounded 2.
+    if (!IsIntegerColumn(columns[col->column].type) || !std::holds_alternative<int64_t>(lit->value)) continue;
     Value key;
     if (!ConvertForColumn(columns[col->column], lit->value, &key).ok() || IsNull(key)) continue;
     const auto& indexes = table->indexes();
@@ -154,6 +155,9 @@ class QueryRecordSet : public RecordSet {
   bool AtEnd() const override { return at_end_; }
 
   Status MoveFirst() override {
+    // Already on the first row: the program calls MoveFirst right after the
+    // query, and a second sort or scan would be wasted.
+    if (fresh_) return Status::OK();
     at_end_ = true;
     produced_ = 0;
     cursor_.reset();
@@ -161,14 +165,19 @@ class QueryRecordSet : public RecordSet {
       MDB_RETURN_IF_ERROR(Sort());
       pos_ = 0;
       at_end_ = sorted_.empty() || stmt_.top == 0;
+      fresh_ = true;
       return Status::OK();
     }
     MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor_));
-    return Advance();
+    MDB_RETURN_IF_ERROR(Advance());
+    if (stmt_.top == 0) at_end_ = true;
+    fresh_ = true;
+    return Status::OK();
   }
 
   Status MoveNext() override {
     if (at_end_) return Status::OK();
+    fresh_ = false;
     ++produced_;
     if (stmt_.top >= 0 && produced_ >= stmt_.top) {
       at_end_ = true;
@@ -274,6 +283,7 @@ class QueryRecordSet : public RecordSet {
   size_t pos_ = 0;
   int64_t produced_ = 0;
   bool at_end_ = true;
+  bool fresh_ = false;
 };
 
 Status OpenTableFor(Database* db, const std::u16string& name, std::unique_ptr<Table>* out) {

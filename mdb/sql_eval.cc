@@ -40,7 +40,12 @@ Status Mismatch(const std::string& what) {
   return Status::InvalidArgument("data type mismatch: " + what);
 }
 
-std::string Quote(const Value& v) { return "'" + SqlUtf8(ValueToText(v)) + "'"; }
+std::string Quote(const Value& v) {
+  std::string out = "'";
+  out += SqlUtf8(ValueToText(v));
+  out += '\'';
+  return out;
+}
 
 std::u16string Trim(std::u16string_view s) {
   size_t a = 0, b = s.size();

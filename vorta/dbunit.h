@@ -35,8 +35,11 @@ class DatabaseUnit {
   // unknown record set.
   bool IsAfterLast(int rs);
   // The current record's value of a column (name matched without regard to
-  // case). A NULL field, an unknown column or a record set past its end give
-  // an empty value.
+  // case): text -> Text (GBK); byte, integer, long -> Integer; single and
+  // double -> Float; currency and decimal -> Integer when whole, else Float;
+  // yes/no -> Bool; date/time -> DateTime; binary and OLE -> Bytes;
+  // replication ID -> Text "{...}". A NULL field, an unknown column or a
+  // record set past its end give an empty value (ToText "", ToBinary empty).
   rt::Value ReadField(int rs, const rt::Text& column);
   void CloseRecordSet(int rs);
   // INSERT, UPDATE or DELETE; param fills the statement's one "?".

@@ -22,6 +22,7 @@ class ChangeTest : public ::testing::Test {
     path_ = (fs::temp_directory_path() /
              (std::string("sql_change_") + fixture)).string();
     fs::copy_file(std::string(USERMGR_FIXTURES_DIR) + "/" + fixture, path_, fs::copy_options::overwrite_existing);
+    fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
     Status s = Database::Open(Env::Default(), path_, OpenOptions(), &db_);
     ASSERT_TRUE(s.ok()) << s.ToString();
   }
@@ -33,7 +34,8 @@ class ChangeTest : public ::testing::Test {
       EXPECT_TRUE(faults.empty()) << faults.front();
       db_.reset();
     }
-    if (!path_.empty()) fs::remove(path_);
+    std::error_code ec;
+    if (!path_.empty()) fs::remove(path_, ec);
   }
 
   Status Exec(const std::u16string& sql, int64_t* rows = nullptr, const Binary* param = nullptr) {

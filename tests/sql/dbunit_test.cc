@@ -27,6 +27,7 @@ rt::Text CopyToChineseDir(const char* name) {
   fs::create_directories(dir);
   fs::path to = dir / name;
   fs::copy_file(Fixture(name), to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
   std::u8string utf8 = to.u8string();
   return text::Utf8ToGbk(std::string(utf8.begin(), utf8.end()));
 }

@@ -131,6 +131,9 @@ TEST_F(ProgramStatements, AddSelectModifyDeletePerson) {
   auto one = Rows("select * from [用户信息表] where [ID]=" + id, {"姓名"});
   ASSERT_EQ(one.size(), 1u);
   EXPECT_TRUE(Rows("select * from [用户信息表] where [ID]=" + id + "0", {"姓名"}).empty());
+  EXPECT_TRUE(Rows("select * from [用户信息表] where [ID]=" + id + ".5", {"姓名"}).empty());
+  EXPECT_EQ(Rows("select * from [用户信息表] where [ID]=" + id + ".0", {"姓名"}).size(), 1u);
+  EXPECT_EQ(Rows("select * from [用户信息表] where [ID]='" + id + "' and [性别]=true", {"姓名"}).size(), 1u);
 
   const rt::Bytes empty;
   rt::Text update = "update  [用户信息表] set [姓名]='王五',[性别]=false,[个人简介]='',[出生日期]='2001-12-23 14:05:09',"
@@ -293,6 +296,25 @@ TEST_F(ProgramStatements, BrokenStatementsChangeNothing) {
   EXPECT_EQ(rows[0][2], rt::Value::FromText("x"));
   // A statement with "?" but no byte block fails rather than storing nothing.
   EXPECT_FALSE(db_.ExecuteSql("update  [用户信息表] set [照片]=? where [ID]=" + id, nullptr));
+}
+
+}  // namespace
+}  // namespace vorta
+
+namespace vorta {
+namespace {
+
+TEST_F(ProgramStatements, ChangeWhileARecordSetIsOpen) {
+  ASSERT_TRUE(AddPerson("张三", true, "x", "1990-05-07"));
+  int rs = db_.Query(kPersons);
+  ASSERT_GT(rs, 0);
+  db_.MoveFirst(rs);
+  ASSERT_FALSE(db_.IsAfterLast(rs));
+  // The open record set keeps its reading; the change goes through.
+  EXPECT_TRUE(AddPerson("李四", true, "y", "1990-05-08")) << db_.last_error();
+  EXPECT_EQ(db_.ReadField(rs, "姓名"), rt::Value::FromText("张三"));
+  db_.CloseRecordSet(rs);
+  EXPECT_EQ(Rows(kPersons, {"ID"}).size(), 2u);
 }
 
 }  // namespace
