@@ -1,6 +1,9 @@
 // The pager on real files: commits, rollbacks, a crash at every write of a
 // commit, injected I/O errors, locks between pagers and processes, bad files.
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#undef CreateFile
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -471,7 +474,43 @@ TEST_F(CounterTest, ThreadsLoseNoIncrement) {
   CheckTotals();
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// The child side of ProcessesLoseNoIncrement: runs only when started by it.
+TEST(CounterChild, Worker) {
+  char buf[1024];
+  DWORD n = GetEnvironmentVariableA("MDB_COUNTER_CHILD", buf, sizeof(buf));
+  if (n == 0 || n >= sizeof(buf)) GTEST_SKIP() << "started by CounterTest.ProcessesLoseNoIncrement only";
+  std::string arg(buf, n);
+  const int role = arg[0] - '0';
+  EXPECT_EQ(CounterWorker(arg.substr(2), role), 0);
+}
+
+TEST_F(CounterTest, ProcessesLoseNoIncrement) {
+  wchar_t exe[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
+  std::vector<HANDLE> procs;
+  for (int role : {0, 1, 2}) {
+    std::string arg = std::to_string(role) + "|" + path_;
+    ASSERT_TRUE(SetEnvironmentVariableA("MDB_COUNTER_CHILD", arg.c_str()));
+    std::wstring cmd = L"\"" + std::wstring(exe) + L"\" --gtest_filter=CounterChild.Worker";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(exe, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(pi.hThread);
+    procs.push_back(pi.hProcess);
+  }
+  SetEnvironmentVariableA("MDB_COUNTER_CHILD", nullptr);
+  for (HANDLE h : procs) {
+    ASSERT_EQ(WaitForSingleObject(h, 300000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(h, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(h);
+  }
+  CheckTotals();
+}
+#else
 TEST_F(CounterTest, ProcessesLoseNoIncrement) {
   std::vector<pid_t> pids;
   for (int role : {0, 1, 2}) {
