@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <utility>
 
 #include "tools/auto/capture.h"
@@ -149,6 +150,24 @@ bool QuitPosted() {
   bool q = g_quit;
   g_quit = false;
   return q;
+}
+
+namespace {
+std::map<UINT_PTR, void (*)()> g_timers;
+
+VOID CALLBACK RunTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  auto it = g_timers.find(id);
+  if (it == g_timers.end()) return;
+  void (*fn)() = it->second;
+  g_timers.erase(it);
+  fn();
+}
+}  // namespace
+
+void After(int ms, void (*fn)()) {
+  UINT_PTR id = SetTimer(nullptr, 0, static_cast<UINT>(ms), RunTimer);
+  if (id != 0) g_timers[id] = fn;
 }
 
 bool SaveScreenshot(HWND hwnd, const std::string& name) {

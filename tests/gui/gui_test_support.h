@@ -36,4 +36,8 @@ bool QuitPosted();
 
 bool SaveScreenshot(HWND hwnd, const std::string& name);
 
+// Runs fn once, ms from now, from whichever message loop runs then (a modal
+// window's, for instance).
+void After(int ms, void (*fn)());
+
 }  // namespace guitest

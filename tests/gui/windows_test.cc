@@ -518,8 +518,7 @@ TEST(Events, ModalLoginAnswersEnterAndReturnsWhenClosed) {
   guitest::CloseOnEvent("用户登录.按钮1.clicked");
   static bool typed = false;
   typed = false;
-  SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
+  guitest::After(200, [] {
     HWND user = ControlHwnd(WindowId::Login, "编辑框_用户名");
     if (user == nullptr) return;
     // The natural order: user name, password, 登录, 取消.
@@ -544,8 +543,7 @@ TEST(Events, ModalLoginAnswersEnterAndReturnsWhenClosed) {
     typed = true;
   });
   // A safety net: the test must not hang if Enter does nothing.
-  SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
+  guitest::After(5000, [] {
     rt::CloseWindow(WindowId::Login);
   });
   rt::LoadWindow(WindowId::Login, /*modal=*/true);
@@ -557,15 +555,13 @@ TEST(Events, ModalLoginAnswersEnterAndReturnsWhenClosed) {
 
 TEST(Events, ModalWindowsAreBuiltAfreshAndCreatedEventRuns) {
   TakeEvents();
-  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
+  guitest::After(300, [] {
     rt::InsertItem(rt::ControlRef{WindowId::Admin, "超级列表框1"}, "admin", 1);
     rt::CloseWindow(WindowId::Admin);
   });
   rt::LoadWindow(WindowId::Admin, true);
   EXPECT_EQ(TakeEvents(), std::vector<std::string>{"管理员.window.created"});
-  SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
+  guitest::After(300, [] {
     HWND list = ControlHwnd(WindowId::Admin, "超级列表框1");
     EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);  // nothing kept from before
     rt::CloseWindow(WindowId::Admin);
