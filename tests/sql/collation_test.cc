@@ -35,6 +35,16 @@ TEST(Collation, ChineseNamesInPinyinOrder) {
   EXPECT_LT(SortKey(u"张三"), SortKey(u"张四"));
 }
 
+TEST(Collation, CommonSurnamesInPinyinOrder) {
+  const std::u16string want = u"安白蔡陈邓范高何黄江李刘马宁欧潘钱任沈孙唐王吴徐杨张赵周邹";
+  std::vector<std::u16string> names;
+  for (size_t i = want.size(); i-- > 0;) names.push_back(std::u16string(1, want[i]) + u"某");
+  std::vector<std::u16string> sorted = Sorted(names);
+  std::u16string got;
+  for (const auto& n : sorted) got.push_back(n[0]);
+  EXPECT_EQ(got, want);
+}
+
 TEST(Collation, LatinBeforeChineseAndCaseFree) {
   std::vector<std::u16string> got = Sorted({u"张三", u"bob", u"Alice", u"1号", u"alice", u" x", u"Bob"});
   std::vector<std::u16string> want = {u" x", u"1号", u"Alice", u"alice", u"bob", u"Bob", u"张三"};
