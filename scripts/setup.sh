@@ -7,10 +7,14 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 
 packages=(cmake ninja-build g++ libgtest-dev clang libclang-rt-14-dev
-          g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
-          wine wine64 xvfb xauth fonts-wqy-zenhei mdbtools nodejs npm
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64
+          wine wine64 xvfb xauth fonts-wqy-zenhei mdbtools
           imagemagick python3)
 for p in "${packages[@]}"; do have "$p" || need+=("$p"); done
+# Node.js may come from elsewhere with npm inside it; Debian's npm would
+# conflict with such a nodejs, so only commands that are missing are asked for.
+command -v node >/dev/null || need+=(nodejs)
+command -v npm >/dev/null || need+=(npm)
 # The 32-bit Wine loader, for machines that can run 32-bit programs.
 i386=0
 dpkg --print-foreign-architectures | grep -qx i386 && i386=1
