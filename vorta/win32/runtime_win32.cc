@@ -596,8 +596,9 @@ void Win32Runtime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, const r
 }
 
 HWND Win32Runtime::ActiveOwner() {
+  // A disabled window (behind a modal one) must stay disabled after the box.
   HWND active = GetActiveWindow();
-  if (active != nullptr && FindByHwnd(active) != nullptr) return active;
+  if (active != nullptr && FindByHwnd(active) != nullptr && IsWindowEnabled(active)) return active;
   return nullptr;
 }
 
