@@ -110,12 +110,18 @@ class PosixFile : public File {
     // Open-file-description locks belong to this open file, not to the
     // process, so two handles in one process exclude each other too and
     // closing another handle on the file does not drop them.
-    const int cmd = F_OFD_SETLK;
+    int cmd = F_OFD_SETLK;
 #else
-    const int cmd = F_SETLK;
+    int cmd = F_SETLK;
 #endif
     while (fcntl(fd_, cmd, &fl) != 0) {
       if (errno == EINTR) continue;
+#ifdef F_OFD_SETLK
+      if (errno == EINVAL && cmd == F_OFD_SETLK) {  // a kernel older than 3.15
+        cmd = F_SETLK;
+        continue;
+      }
+#endif
       if (errno == EAGAIN || errno == EACCES) return Status::Busy("the file is locked by another user: " + path_);
       return PosixError("cannot lock", path_, errno);
     }
