@@ -115,10 +115,17 @@ fi
 # First use: create the prefix, map the dialog fonts to one with Chinese
 # glyphs, and give every program a virtual desktop (frames and title bars
 # drawn even without a window manager).
-if [ ! -f "$prefix/.usermgr-ready" ]; then
+# The stamp names the set-up's version: a newer one is applied to old prefixes.
+setup_version=3
+if [ "$(cat "$prefix/.usermgr-ready" 2>/dev/null)" != "$setup_version" ]; then
   echo "run.sh: setting up the Wine prefix $prefix (once, about 20 s)" >&2
   timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+  # A scalable font with Chinese glyphs; WenQuanYi's small bitmap sizes lose
+  # strokes under Wine, so a font without them is preferred when present.
   font="WenQuanYi Zen Hei"
+  if command -v fc-list >/dev/null && fc-list | grep -q "Droid Sans Fallback"; then
+    font="Droid Sans Fallback"
+  fi
   reg=$(mktemp --suffix=.reg)
   {
     printf 'REGEDIT4\r\n\r\n'
@@ -129,11 +136,15 @@ if [ ! -f "$prefix/.usermgr-ready" ]; then
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n'
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1024x768"\r\n'
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n'
+    # Smoothed text: Chinese glyphs are hard to read without it.
+    printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"FontSmoothing"="2"\r\n'
+    printf '"FontSmoothingType"=dword:00000002\r\n"FontSmoothingGamma"=dword:00000578\r\n'
+    printf '"FontSmoothingOrientation"=dword:00000001\r\n'
   } >"$reg"
   timeout 120 "$loader" regedit "Z:${reg//\//\\}" >/dev/null 2>&1
   rm -f "$reg"
   "$server" -w
-  touch "$prefix/.usermgr-ready"
+  echo "$setup_version" >"$prefix/.usermgr-ready"
 fi
 
 timeout --kill-after=5 "$limit" "$loader" "$prog" "$@"
