@@ -263,8 +263,22 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
         step.run(db.get());
         ASSERT_TRUE(env.crashed());
       }
+      // A read-only open sees the committed state and changes nothing.
+      const std::string crashed_file = ReadAll(path);
+      std::string seen_read_only;
+      {
+        mdb::OpenOptions ro;
+        ro.password = kPassword;
+        ro.read_only = true;
+        std::unique_ptr<Database> db;
+        Status rs = Database::Open(Env::Default(), path, ro, &db);
+        ASSERT_TRUE(rs.ok()) << rs.ToString();
+        ASSERT_TRUE(Dump(db.get(), &seen_read_only).ok());
+      }
+      EXPECT_EQ(ReadAll(path), crashed_file);
       bool is_after = false;
       ExpectOneOf(path, before, after, &is_after);
+      EXPECT_EQ(seen_read_only, is_after ? after : before);
       if (n == total) EXPECT_TRUE(is_after);
       ++crash_points;
     }
