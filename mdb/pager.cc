@@ -119,10 +119,9 @@ class PagerImpl : public Pager {
 
   Status Commit() override {
     if (!in_write_) return Status::InvalidArgument("no write transaction is open");
-    MDB_RETURN_IF_ERROR(broken_);
-    if (staged_.empty()) {
+    if (!broken_.ok() || staged_.empty()) {
       EndWrite();
-      return Status::OK();
+      return broken_;
     }
     const uint32_t n0 = pages_, n1 = pages_ + appended_;
     std::vector<uint32_t> pages;
