@@ -1,5 +1,16 @@
 // Access SQL on top of the engine: SELECT, INSERT, UPDATE and DELETE as the
 // program and its users send them. Statement texts are UTF-16.
+//
+// The dialect: SELECT [TOP n] * | expr [AS name], ... FROM table [WHERE ...]
+// [ORDER BY expr [ASC|DESC], ...]; INSERT INTO table [(columns)] VALUES
+// (...); UPDATE table SET column = expr, ... [WHERE ...]; DELETE [*] FROM
+// table [WHERE ...]. Names bare or in [brackets]; 'text' or "text" with the
+// quote doubled inside; numbers; true/false/yes/no; #date# (year first, or
+// month/day/year); NULL; one "?". Operators = <> < > <= >=, LIKE (% _ and
+// [...] lists), BETWEEN, IN, IS [NOT] NULL, AND, OR, NOT, + - * / \ MOD ^ &;
+// functions now(), date(), time(). Texts compare without regard to case
+// (mdb/collation.h); a text compared with or stored into a date, yes/no or
+// number column is read as one, and one that cannot be fails the statement.
 #pragma once
 
 #include <memory>
