@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "app/globals.h"
 #include "mdb/mdb.h"
@@ -11,10 +12,15 @@
 namespace workflow_test {
 
 void WorkflowTest::SetUp() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/workflow-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
+  std::error_code ec;
+  std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+  ASSERT_FALSE(ec) << ec.message();
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+    std::filesystem::path p = tmp / ("workflow-" + std::to_string(random()));
+    if (std::filesystem::create_directory(p, ec)) dir_ = p.generic_string();
+  }
+  ASSERT_FALSE(dir_.empty()) << "no temporary folder";
   mdb::CreateOptions options;
   options.password = u"580274";
   mdb::Status s = mdb::Database::Create(mdb::Env::Default(), db_path(), options);
