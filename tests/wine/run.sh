@@ -116,22 +116,29 @@ fi
 # glyphs, and give every program a virtual desktop (frames and title bars
 # drawn even without a window manager).
 # The stamp names the set-up's version: a newer one is applied to old prefixes.
-setup_version=3
+setup_version=8
 if [ "$(cat "$prefix/.usermgr-ready" 2>/dev/null)" != "$setup_version" ]; then
   echo "run.sh: setting up the Wine prefix $prefix (once, about 20 s)" >&2
   timeout 300 "$loader" wineboot -i >/dev/null 2>&1
-  # A scalable font with Chinese glyphs; WenQuanYi's small bitmap sizes lose
-  # strokes under Wine, so a font without them is preferred when present.
-  font="WenQuanYi Zen Hei"
-  if command -v fc-list >/dev/null && fc-list | grep -q "Droid Sans Fallback"; then
-    font="Droid Sans Fallback"
-  fi
+  # Dialog texts use Tahoma (Latin, shipped with Wine) linked to a font with
+  # Chinese glyphs for the characters Tahoma lacks.
+  cjk_face="WenQuanYi Zen Hei"
+  links=("wqy-zenhei.ttc,WenQuanYi Zen Hei")
+  # REG_MULTI_SZ in a REGEDIT4 file: each text's bytes in hex and a NUL, then a NUL.
+  link=$(printf '%s\0' "${links[@]}" | od -An -tx1 -v | tr -s ' \n' ' ' |
+    sed -E 's/^ //; s/ $//; s/ /,/g; s/$/,00/')
   reg=$(mktemp --suffix=.reg)
   {
     printf 'REGEDIT4\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]\r\n'
-    for f in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "SimSun" "Microsoft Sans Serif" "Segoe UI" "MS Sans Serif"; do
-      printf '"%s"="%s"\r\n' "$f" "$font"
+    for f in "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI" "MS Sans Serif"; do
+      printf '"%s"="Tahoma"\r\n' "$f"
+    done
+    printf '"SimSun"="%s"\r\n"NSimSun"="%s"\r\n' "$cjk_face" "$cjk_face"
+    printf '"Tahoma"=-\r\n'  # left by earlier set-ups
+    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+    for f in "Tahoma" "Tahoma Bold" "Microsoft Sans Serif" "Segoe UI"; do
+      printf '"%s"=hex(7):%s\r\n' "$f" "$link"
     done
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n'
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1024x768"\r\n'
