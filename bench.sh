@@ -189,7 +189,7 @@ if [ "$WINE" = 1 ]; then
       "$ROOT/bench/wine/program.txt" 2>&1 | stamps > "$OUT/wine-$i.log" || true
     grep -q 'all steps held' "$OUT/wine-$i.log" || { say "the Wine run failed; see $OUT/wine-$i.log"; tail -5 "$OUT/wine-$i.log" >&2; break; }
     # A step takes from its announcement to the next one's.
-    awk '{t = $1 / 1e9; $1 = ""; l = $0}
+    awk '{sub(/\r$/, ""); t = $1 / 1e9; $1 = ""; l = $0}
          l ~ /\] start /                        {start = t}
          l ~ /\] click 按钮1$/                   {login = t}
          l ~ /\] window "用户管理/              {main = t}
