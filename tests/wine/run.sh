@@ -93,7 +93,7 @@ if [ "${USERMGR_WINE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
   fi
   for n in $(seq 90 140); do
     [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 9>&- &
     xvfb_pid=$!
     for _ in $(seq 1 50); do
       [ -e "/tmp/.X11-unix/X$n" ] && break
@@ -119,7 +119,7 @@ fi
 setup_version=8
 if [ "$(cat "$prefix/.usermgr-ready" 2>/dev/null)" != "$setup_version" ]; then
   echo "run.sh: setting up the Wine prefix $prefix (once, about 20 s)" >&2
-  timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+  timeout 300 "$loader" wineboot -i >/dev/null 2>&1 9>&-
   # Dialog texts use Tahoma (Latin, shipped with Wine) linked to a font with
   # Chinese glyphs for the characters Tahoma lacks.
   cjk_face="WenQuanYi Zen Hei"
@@ -148,13 +148,14 @@ if [ "$(cat "$prefix/.usermgr-ready" 2>/dev/null)" != "$setup_version" ]; then
     printf '"FontSmoothingType"=dword:00000002\r\n"FontSmoothingGamma"=dword:00000578\r\n'
     printf '"FontSmoothingOrientation"=dword:00000001\r\n'
   } >"$reg"
-  timeout 120 "$loader" regedit "Z:${reg//\//\\}" >/dev/null 2>&1
+  timeout 120 "$loader" regedit "Z:${reg//\//\\}" >/dev/null 2>&1 9>&-
   rm -f "$reg"
   "$server" -w
   echo "$setup_version" >"$prefix/.usermgr-ready"
 fi
 
-timeout --kill-after=5 "$limit" "$loader" "$prog" "$@"
+# The lock stays with this script only: it ends when the script ends.
+timeout --kill-after=5 "$limit" "$loader" "$prog" "$@" 9>&-
 rc=$?
 if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
   echo "run.sh: $prog did not end within $limit s and was stopped" >&2

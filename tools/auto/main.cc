@@ -410,6 +410,7 @@ void Runner::Do(const std::vector<std::string>& a) {
     bool ok = until([&] {
       CheckNoMessage();
       found = target_.FindWindowByTitle(title);
+      if (found == nullptr && !target_.running()) Fail("the program ended before the window \"" + a[1] + "\" showed");
       return found != nullptr;
     });
     if (!ok) Fail("no window \"" + a[1] + "\" within the time limit");
@@ -425,7 +426,11 @@ void Runner::Do(const std::vector<std::string>& a) {
   } else if (cmd == "message") {
     Need(a, 4, "message TEXT ICON BUTTONS [PRESS]");
     MessageBoxInfo box;
-    bool ok = until([&] { return target_.FindMessageBox(&box); });
+    bool ok = until([&] {
+      if (target_.FindMessageBox(&box)) return true;
+      if (!target_.running()) Fail("the program ended before a message box showed");
+      return false;
+    });
     if (!ok) Fail("no message box within the time limit");
     // A box just opened may not have painted its icon yet.
     for (int i = 0; i < 40 && box.icon == "unknown"; ++i) {
