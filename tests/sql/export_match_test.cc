@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <unistd.h>
 #include <regex>
 #include <string>
 #include <vector>
@@ -154,6 +155,47 @@ TEST(ExportMatch, QueryErrorsGoToStderrWithFailure) {
                 " 'select * from Table1' --password wrong 2>/dev/null",
             &st);
   EXPECT_NE(st, 0);
+}
+
+TEST(CompanionCommands, ExecPrintsRowsAffectedAndStoresTheBlob) {
+  const std::string tool = std::string(USERMGR_BINARY_DIR) + "/usermgr-db";
+  char dir_template[] = "/tmp/sql_exec_XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  const std::string file = dir + "/access.mdb", blob = dir + "/photo.bin";
+  {
+    FILE* f = std::fopen(blob.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite("\x01\xff\x00" "A", 1, 4, f);
+    std::fclose(f);
+  }
+  int st = 0;
+  RunShell(Quote(tool) + " create " + Quote(file) + " --password 580274 >/dev/null", &st);
+  ASSERT_EQ(st, 0);
+  const std::string base = Quote(tool) + " exec " + Quote(file) + " --password 580274 ";
+  // Statement texts are UTF-8 on the command line.
+  std::string out = RunShell(base + Quote("insert into [\xe7\x94\xa8\xe6\x88\xb7\xe4\xbf\xa1\xe6\x81\xaf\xe8\xa1\xa8] "
+                                          "([\xe5\xa7\x93\xe5\x90\x8d],[\xe7\x85\xa7\xe7\x89\x87]) values ('a',?)") +
+                                 " --blob " + Quote(blob),
+                             &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(out, "1\n");
+  out = RunShell(Quote(tool) + " query " + Quote(file) + " --password 580274 --hex " +
+                     Quote("select [\xe7\x85\xa7\xe7\x89\x87] from [\xe7\x94\xa8\xe6\x88\xb7\xe4\xbf\xa1\xe6\x81\xaf\xe8\xa1\xa8]"),
+                 &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(out, "\"\xe7\x85\xa7\xe7\x89\x87\"\n01ff0041\n");
+  out = RunShell(base + Quote("delete from [\xe7\x94\xa8\xe6\x88\xb7\xe4\xbf\xa1\xe6\x81\xaf\xe8\xa1\xa8] where [ID] = 999"), &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(out, "0\n");
+  // A broken statement: message on stderr, failure status, nothing on stdout.
+  out = RunShell(base + Quote("delete from nowhere") + " 2>/dev/null", &st);
+  EXPECT_NE(st, 0);
+  EXPECT_EQ(out, "");
+  out = RunShell(base + Quote("insert into x values (1)") + " --blob /no/such/file 2>&1", &st);
+  EXPECT_NE(st, 0);
+  EXPECT_NE(out.find("cannot read"), std::string::npos);
+  RunShell("rm -rf " + Quote(dir), &st);
 }
 
 }  // namespace
