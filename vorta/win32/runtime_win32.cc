@@ -261,6 +261,8 @@ HWND Win32Runtime::CreateControl(Window* w, const rt::ControlDef& def, int id) {
       GetLocalTime(&st);
       st.wHour = st.wMinute = st.wSecond = st.wMilliseconds = 0;
       SendMessageW(hwnd, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+      // Written the way the lists show dates, whatever the system's locale.
+      SendMessageW(hwnd, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy-MM-dd"));
       break;
     }
     case rt::ControlKind::ListView: {
