@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "runtime/value.h"
 #include "runtime/windef.h"
@@ -97,7 +98,10 @@ Runtime& Current();
 
 inline void RegisterExitRoutine(void (*routine)()) { Current().RegisterExitRoutine(routine); }
 inline void RunMessageLoop() { Current().RunMessageLoop(); }
-[[noreturn]] inline void EndProgram(int exit_code) { Current().EndProgram(exit_code); }
+[[noreturn]] inline void EndProgram(int exit_code) {
+  Current().EndProgram(exit_code);
+  std::abort();  // a runtime whose EndProgram returns is broken
+}
 inline Text GetRunDirectory() { return Current().GetRunDirectory(); }
 
 inline void LoadWindow(WindowId w, bool modal = true) { Current().LoadWindow(w, modal); }

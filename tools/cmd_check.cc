@@ -12,7 +12,7 @@ namespace {
 
 int RunCheck(const std::vector<std::string>& in) {
   std::vector<std::string> args = in;
-  std::string password;
+  std::string password = kDefaultPassword;
   TakeOption(&args, "--password", &password);
   if (args.size() != 1) {
     std::fprintf(stderr, "usage: usermgr-db check FILE [--password P]\n");

@@ -18,7 +18,7 @@ int Fail(const std::string& what, const mdb::Status& s) {
 
 int RunDump(const std::vector<std::string>& in) {
   std::vector<std::string> args = in;
-  std::string password;
+  std::string password = kDefaultPassword;
   TakeOption(&args, "--password", &password);
   if (args.empty() || args.size() > 2) {
     std::fprintf(stderr, "usage: usermgr-db dump FILE [TABLE] [--password P]\n");

@@ -28,7 +28,7 @@ bool ReadWhole(const std::string& path, std::string* out) {
 
 int Run(const std::vector<std::string>& raw) {
   std::vector<std::string> args = raw;
-  std::string password, blob_path;
+  std::string password = kDefaultPassword, blob_path;
   TakeOption(&args, "--password", &password);
   bool has_blob = TakeOption(&args, "--blob", &blob_path);
   if (args.size() != 2) {

@@ -89,7 +89,7 @@ std::string Field(const mdb::Value& v, bool hex) {
 
 int Run(const std::vector<std::string>& raw) {
   std::vector<std::string> args = raw;
-  std::string password;
+  std::string password = kDefaultPassword;
   TakeOption(&args, "--password", &password);
   bool hex = TakeFlag(&args, "--hex");
   if (args.size() != 2) {

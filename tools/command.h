@@ -20,6 +20,10 @@ struct Registrar {
 
 const std::vector<Command>& Commands();
 
+// The program's database password: what --password means when it is not
+// given (a file without a password opens with any).
+inline constexpr const char* kDefaultPassword = "580274";
+
 // Picks "--name value" out of args; true when present. Removes both words.
 bool TakeOption(std::vector<std::string>* args, const std::string& name, std::string* value);
 // Picks a bare "--name" flag out of args.
