@@ -14,7 +14,7 @@ for t in "${targets[@]}"; do
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
   seeds=()
-  [ -d "tests/fuzz/seeds/$name" ] && seeds+=("tests/fuzz/seeds/$name")
+  [ -d "tests/fuzz/corpus_${name#fuzz_}" ] && seeds+=("tests/fuzz/corpus_${name#fuzz_}")
   # The engine's readers start from real Access files.
   if [ "$name" = fuzz_reader ] && [ -d ../shared/fixtures/mdb ]; then seeds+=(../shared/fixtures/mdb); fi
   echo "--- $name for ${seconds}s"
