@@ -97,7 +97,9 @@ TEST_F(JournalTest, MultiPageTrailerSurvivesACrashAtEveryWrite) {
       }
       const std::string state = Reopened();
       EXPECT_TRUE(state == "old" || state == "new") << state;
-      if (seen_new) EXPECT_EQ(state, "new");
+      if (seen_new) {
+        EXPECT_EQ(state, "new");
+      }
       seen_new = seen_new || state == "new";
     }
     EXPECT_TRUE(seen_new);
