@@ -33,3 +33,10 @@ endif()
 if(TEST gui_tests)
   set_tests_properties(gui_tests PROPERTIES SKIP_RETURN_CODE 77)
 endif()
+
+# A whole working session, then the file checked from outside.
+if(TARGET usermgr-auto)
+  add_test(NAME gui_e2e_session COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/e2e.sh
+    ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+  set_tests_properties(gui_e2e_session PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+endif()
