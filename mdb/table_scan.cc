@@ -13,7 +13,11 @@ namespace {
 
 class ScanCursor : public Cursor {
  public:
-  ScanCursor(Pager* pager, const TableDef& def) : pager_(pager), def_(def) {}
+  ScanCursor(Pager* pager, const TableDef& def) : pager_(pager), def_(def) {
+    // The raw definition bytes are not needed to read rows.
+    def_.bytes.clear();
+    def_.bytes.shrink_to_fit();
+  }
 
   bool Next() override {
     if (!status_.ok() || done_) return false;
