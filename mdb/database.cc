@@ -6,10 +6,31 @@
 
 namespace mdb {
 
+namespace {
+
+Status SniffFormat(Env* env, const std::string& path) {
+  std::unique_ptr<File> file;
+  uint64_t size = 0;
+  if (!env->OpenFile(path, false, &file).ok() || !file->Size(&size).ok()) return Status::OK();
+  uint8_t head[32];
+  size_t n = size < sizeof head ? size_t(size) : sizeof head;
+  if (!file->Read(0, n, head).ok()) return Status::OK();
+  Status s = IdentifyFormat(head, n);
+  return s.code() == Status::Code::kNotSupported ? s : Status::OK();
+}
+
+}  // namespace
+
 Status Database::Open(Env* env, const std::string& path, const OpenOptions& options,
                       std::unique_ptr<Database>* out) {
   std::unique_ptr<Pager> pager;
-  MDB_RETURN_IF_ERROR(Pager::Open(env, path, !options.read_only, &pager));
+  Status s = Pager::Open(env, path, !options.read_only, &pager);
+  if (s.IsCorruption()) {
+    // Another Access format fails the page checks; say which one it is.
+    Status format = SniffFormat(env, path);
+    if (!format.ok()) return format;
+  }
+  MDB_RETURN_IF_ERROR(s);
   auto db = std::make_unique<DatabaseImpl>(env, path, std::move(pager), options.read_only);
   MDB_RETURN_IF_ERROR(db->Load(options));
   *out = std::move(db);

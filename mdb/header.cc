@@ -31,8 +31,8 @@ void PasswordMask(const uint8_t* unmasked, uint8_t mask[4]) {
 
 }  // namespace
 
-Status ParseHeader(const uint8_t* page, size_t size, DatabaseHeader* out) {
-  if (size < jet4::kPageSize) return Status::Corruption("file too short for a database header");
+Status IdentifyFormat(const uint8_t* page, size_t size) {
+  if (size <= jet4::kHeaderVersionOffset) return Status::Corruption("not an Access database (too short)");
   if (jet4::Get32(page) != 0x00000100)
     return Status::Corruption("not an Access database (bad signature)");
   const char* engine = reinterpret_cast<const char*>(page + jet4::kHeaderEngineOffset);
@@ -45,6 +45,13 @@ Status ParseHeader(const uint8_t* page, size_t size, DatabaseHeader* out) {
     return Status::NotSupported("an Access 97 (Jet 3) file; only Access 2000-2003 files are supported");
   if (version != jet4::kVersionJet4)
     return Status::NotSupported("an Access 2007 or later file; only Access 2000-2003 files are supported");
+  return Status::OK();
+}
+
+Status ParseHeader(const uint8_t* page, size_t size, DatabaseHeader* out) {
+  if (size < jet4::kPageSize) return Status::Corruption("file too short for a database header");
+  MDB_RETURN_IF_ERROR(IdentifyFormat(page, size));
+  uint8_t version = page[jet4::kHeaderVersionOffset];
 
   uint8_t buf[jet4::kPageSize];
   std::memcpy(buf, page, jet4::kPageSize);

@@ -23,6 +23,11 @@ struct DatabaseHeader {
 // ACE (.accdb) and non-database files.
 Status ParseHeader(const uint8_t* page, size_t size, DatabaseHeader* out);
 
+// Checks only the signature, engine name and version in the first `size`
+// bytes of a file: OK for Jet 4, NotSupported for other Access formats,
+// Corruption for anything else.
+Status IdentifyFormat(const uint8_t* data, size_t size);
+
 // Succeeds when the file has no password or `given` matches it.
 Status CheckPassword(const DatabaseHeader& header, const std::u16string& given);
 

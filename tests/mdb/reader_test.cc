@@ -111,6 +111,12 @@ TEST(ForeignFiles, AreRefusedWithAClearStatus) {
   EXPECT_EQ(s.code(), Code::kNotSupported) << s.ToString();
   EXPECT_NE(s.message().find("Access 97"), std::string::npos) << s.message();
 
+  // A real Access 97 file has 2 KB pages, so its size need not fit 4 KB pages.
+  s = OpenBytes(&env, jet3.substr(0, 5 * 4096 + 2048), u"", &db);
+  EXPECT_EQ(s.code(), Code::kNotSupported) << s.ToString();
+  EXPECT_EQ(mdb::IdentifyFormat(reinterpret_cast<const uint8_t*>(jet3.data()), 32).code(), Code::kNotSupported);
+  EXPECT_TRUE(mdb::IdentifyFormat(reinterpret_cast<const uint8_t*>(good.data()), 32).ok());
+
   std::string ace = good;
   std::memcpy(&ace[4], "Standard ACE DB", 15);
   ace[mdb::jet4::kHeaderVersionOffset] = 2;
