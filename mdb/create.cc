@@ -153,9 +153,10 @@ Status WriteTdef(Pager* pager, const TableSpec& t, const std::vector<FkLink>& fk
     p[6] = kIndexOrderAscending;
     Put32(p + kRealIndexUsedPagesOffset, MakePtr(t.map_page, uint32_t(2 + i)));
     Put32(p + kRealIndexFirstPageOffset, t.index_roots[i]);
-    uint8_t fl = 0;
+    // As Access writes them: 0x80 on every index, a primary key 0x89.
+    uint8_t fl = kIndexFlagUnknown80;
     if (t.idx[i].unique) fl |= kIndexFlagUnique;
-    if (t.idx[i].kind == kIndexKindPrimary) fl |= kIndexFlagUnique | kIndexFlagRequired | kIndexFlagIgnoreNulls;
+    if (t.idx[i].kind == kIndexKindPrimary) fl |= kIndexFlagUnique | kIndexFlagRequired;
     p[kRealIndexFlagsOffset] = fl;
     b += e;
   }
