@@ -99,7 +99,10 @@ Status ReplaceRow(uint8_t* page, uint16_t row, std::string_view bytes, uint16_t 
   return Status::OK();
 }
 
-Status DeleteRow(uint8_t* page, uint16_t row) { return ReplaceRow(page, row, {}, kRowDeleted); }
+// Both flag bits, as real Jet files mark an emptied slot: readers that take
+// 0x4000 alone for "deleted" would otherwise read the empty slot as a row
+// starting at its (possibly page-end) offset.
+Status DeleteRow(uint8_t* page, uint16_t row) { return ReplaceRow(page, row, {}, kRowDeleted | kRowOverflow); }
 
 bool RowLive(const uint8_t* page, uint16_t row) {
   if (page[0] != kPageData || row >= RowCount(page)) return false;

@@ -31,7 +31,8 @@ Status AddRow(uint8_t* page, std::string_view bytes, uint16_t flags, uint16_t* r
 // page is then unchanged.
 Status ReplaceRow(uint8_t* page, uint16_t row, std::string_view bytes, uint16_t flags);
 
-// Marks a row deleted and gives its bytes back to the page's free space.
+// Marks a row deleted (both flag bits set) and gives its bytes back to the
+// page's free space.
 Status DeleteRow(uint8_t* page, uint16_t row);
 
 // Whether a row slot holds a live row (not deleted, exists).
