@@ -463,22 +463,12 @@ TEST_F(EngineConcurrencyTest, TwoProcessesAndAReader) {
 
 namespace {
 
-// Durable inserts of 50 KB photos against 50 KB writes to a plain file with
-// one sync each. Two syncs per insert are exact; the time bound is loose
-// because the scheduling of a shared machine dominates it.
-TEST(EngineBenchTest, PhotoInserts) {
+// A durable insert of a 50 KB photo costs exactly two syncs: counted, never
+// timed (the benchmarks measure rates).
+TEST(EngineCostTest, PhotoInserts) {
   TempDir dir;
   constexpr int kRounds = 30;
   const std::string photo = Photo(50 * 1024, 7);
-  std::unique_ptr<mdb::File> f;
-  ASSERT_TRUE(Env::Default()->CreateFile(dir.File("plain.bin"), &f).ok());
-  auto t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < kRounds; ++i) {
-    ASSERT_TRUE(f->Write(uint64_t(i) * photo.size(), photo.data(), photo.size()).ok());
-    ASSERT_TRUE(f->Sync().ok());
-  }
-  const double plain = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-
   const std::string path = dir.File("access.mdb");
   mdb::CreateOptions co;
   co.password = kPassword;
@@ -489,13 +479,8 @@ TEST(EngineBenchTest, PhotoInserts) {
   std::unique_ptr<Table> t;
   ASSERT_TRUE(db->OpenTable(kPersons, &t).ok());
   counting.ResetCounters();
-  t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < kRounds; ++i) ASSERT_TRUE(t->Insert(Person(u"照片", photo), nullptr, nullptr).ok());
-  const double engine = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), 2 * kRounds);
-  std::printf("plain %.3f s, engine %.3f s for %d inserts of 50 KB photos (%.2fx)\n", plain, engine, kRounds,
-              engine / plain);
-  EXPECT_LE(engine, 8.0 * plain + 0.1);  // catches a sync per page, not noise
 }
 
 }  // namespace

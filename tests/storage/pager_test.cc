@@ -383,7 +383,8 @@ TEST(PagerLockTest, PagersInOneProcess) {
   ASSERT_TRUE(b->BeginRead().ok());
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(b->BeginWrite().code(), Status::Code::kBusy);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(150));
+  // Far below the 10 s busy wait, so a wait is caught, and loose enough for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
   b->EndRead();
   a->Rollback();
   ASSERT_TRUE(b->BeginWrite().ok());
@@ -613,31 +614,19 @@ TEST(PagerOpenTest, BadFilesGiveClearErrors) {
   }
 }
 
-// Durable commits of 50 KB values: two syncs each, so about half the rate of
-// plain 50 KB writes with one sync each. The sync count is exact; the timing
-// bound is loose because a shared machine's scheduling dominates it.
-TEST(PagerBenchTest, PhotoSizedCommits) {
+// Durable commits of 50 KB values cost two syncs and a handful of writes
+// each, whatever the value's size: counted exactly, never timed (the
+// benchmarks measure rates).
+TEST(PagerCostTest, PhotoSizedCommits) {
   TempDir dir;
   constexpr int kRounds = 40;
   constexpr size_t kPhoto = 50 * 1024;
-  std::string photo(kPhoto, 'p');
-
-  std::unique_ptr<mdb::File> f;
-  ASSERT_TRUE(Env::Default()->CreateFile(dir.File("plain.bin"), &f).ok());
-  auto t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < kRounds; ++i) {
-    ASSERT_TRUE(f->Write(uint64_t(i) * kPhoto, photo.data(), kPhoto).ok());
-    ASSERT_TRUE(f->Sync().ok());
-  }
-  const double plain = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-
   const std::string path = dir.File("a.mdb");
   WriteAll(path, MakeDb(16));
   FaultInjectionEnv counting(Env::Default());
   std::unique_ptr<Pager> p;
   ASSERT_TRUE(Pager::Open(&counting, path, true, &p).ok());
   counting.ResetCounters();
-  t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < kRounds; ++i) {
     ASSERT_TRUE(p->BeginWrite().ok());
     // A row, a usage map and a table definition change; the value is appended.
@@ -649,13 +638,9 @@ TEST(PagerBenchTest, PhotoSizedCommits) {
     }
     ASSERT_TRUE(p->Commit().ok());
   }
-  const double paged = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_EQ(counting.count(Op::kSync), 2 * kRounds);
   EXPECT_EQ(counting.count(Op::kTruncate), kRounds);
   EXPECT_LE(counting.count(Op::kWrite), 4 * kRounds);
-  std::printf("plain %.3f s, pager %.3f s for %d commits of 50 KB (%.2fx)\n", plain, paged, kRounds,
-              paged / plain);
-  EXPECT_LE(paged, 8.0 * plain + 0.1);  // catches a sync per page, not noise
 }
 
 }  // namespace
