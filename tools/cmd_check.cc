@@ -5,7 +5,6 @@
 
 #include "mdb/mdb.h"
 #include "tools/command.h"
-#include "vorta/text_codec.h"
 
 namespace tool {
 namespace {
@@ -18,17 +17,10 @@ int RunCheck(const std::vector<std::string>& in) {
     std::fprintf(stderr, "usage: usermgr-db check FILE [--password P]\n");
     return 2;
   }
-  mdb::OpenOptions options;
-  options.read_only = true;
-  options.password = text::Utf8ToUtf16(password);
   std::unique_ptr<mdb::Database> db;
-  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), args[0], options, &db);
-  if (!s.ok()) {
-    std::fprintf(stderr, "usermgr-db check: %s: %s\n", args[0].c_str(), s.ToString().c_str());
-    return 1;
-  }
+  if (!OpenDatabase("check", args[0], password, true, &db)) return 1;
   std::vector<std::string> faults;
-  s = db->Check(&faults);
+  mdb::Status s = db->Check(&faults);
   for (const std::string& f : faults) std::printf("%s\n", f.c_str());
   if (!s.ok()) {
     std::fprintf(stderr, "usermgr-db check: %s: %s\n", args[0].c_str(), s.ToString().c_str());

@@ -24,12 +24,9 @@ int RunDump(const std::vector<std::string>& in) {
     std::fprintf(stderr, "usage: usermgr-db dump FILE [TABLE] [--password P]\n");
     return 2;
   }
-  mdb::OpenOptions options;
-  options.read_only = true;
-  options.password = text::Utf8ToUtf16(password);
   std::unique_ptr<mdb::Database> db;
-  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), args[0], options, &db);
-  if (!s.ok()) return Fail(args[0], s);
+  if (!OpenDatabase("dump", args[0], password, true, &db)) return 1;
+  mdb::Status s;
   if (args.size() == 1) {
     std::vector<std::u16string> names;
     s = db->ListTables(&names);

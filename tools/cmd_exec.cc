@@ -40,16 +40,10 @@ int Run(const std::vector<std::string>& raw) {
     std::fprintf(stderr, "usermgr-db exec: cannot read %s\n", blob_path.c_str());
     return 1;
   }
-  mdb::OpenOptions options;
-  options.password = text::Utf8ToUtf16(password);
   std::unique_ptr<mdb::Database> db;
-  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), args[0], options, &db);
-  if (!s.ok()) {
-    std::fprintf(stderr, "usermgr-db exec: %s: %s\n", args[0].c_str(), s.ToString().c_str());
-    return 1;
-  }
+  if (!OpenDatabase("exec", args[0], password, false, &db)) return 1;
   int64_t rows = 0;
-  s = mdb::ExecuteStatement(db.get(), text::Utf8ToUtf16(args[1]), has_blob ? &blob : nullptr, &rows);
+  mdb::Status s = mdb::ExecuteStatement(db.get(), text::Utf8ToUtf16(args[1]), has_blob ? &blob : nullptr, &rows);
   if (!s.ok()) {
     std::fprintf(stderr, "usermgr-db exec: %s\n", s.ToString().c_str());
     return 1;

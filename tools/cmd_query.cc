@@ -96,17 +96,10 @@ int Run(const std::vector<std::string>& raw) {
     std::fprintf(stderr, "usage: usermgr-db query FILE \"SELECT ...\" [--password P] [--hex]\n");
     return 2;
   }
-  mdb::OpenOptions options;
-  options.read_only = true;
-  options.password = text::Utf8ToUtf16(password);
   std::unique_ptr<mdb::Database> db;
-  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), args[0], options, &db);
-  if (!s.ok()) {
-    std::fprintf(stderr, "usermgr-db query: %s: %s\n", args[0].c_str(), s.ToString().c_str());
-    return 1;
-  }
+  if (!OpenDatabase("query", args[0], password, true, &db)) return 1;
   std::unique_ptr<mdb::RecordSet> rs;
-  s = mdb::ExecuteQuery(db.get(), text::Utf8ToUtf16(args[1]), &rs);
+  mdb::Status s = mdb::ExecuteQuery(db.get(), text::Utf8ToUtf16(args[1]), &rs);
   if (!s.ok()) {
     std::fprintf(stderr, "usermgr-db query: %s\n", s.ToString().c_str());
     return 1;

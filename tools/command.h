@@ -2,8 +2,13 @@
 // itself with a static Registrar, so adding one needs no edit elsewhere.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace mdb {
+class Database;
+}
 
 namespace tool {
 
@@ -23,6 +28,11 @@ const std::vector<Command>& Commands();
 // The program's database password: what --password means when it is not
 // given (a file without a password opens with any).
 inline constexpr const char* kDefaultPassword = "580274";
+
+// Opens a database file with a UTF-8 password; on failure prints
+// "usermgr-db COMMAND: FILE: reason" to stderr and returns false.
+bool OpenDatabase(const char* command, const std::string& path, const std::string& password,
+                  bool read_only, std::unique_ptr<mdb::Database>* db);
 
 // Picks "--name value" out of args; true when present. Removes both words.
 bool TakeOption(std::vector<std::string>* args, const std::string& name, std::string* value);

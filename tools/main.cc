@@ -4,12 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "mdb/mdb.h"
 #include "tools/command.h"
+#include "vorta/text_codec.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
-#include "vorta/text_codec.h"
 #endif
 
 namespace tool {
@@ -21,6 +22,17 @@ static std::vector<Command>& Registry() {
 
 Registrar::Registrar(const Command& c) { Registry().push_back(c); }
 const std::vector<Command>& Commands() { return Registry(); }
+
+bool OpenDatabase(const char* command, const std::string& path, const std::string& password,
+                  bool read_only, std::unique_ptr<mdb::Database>* db) {
+  mdb::OpenOptions options;
+  options.read_only = read_only;
+  options.password = text::Utf8ToUtf16(password);
+  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), path, options, db);
+  if (s.ok()) return true;
+  std::fprintf(stderr, "usermgr-db %s: %s: %s\n", command, path.c_str(), s.ToString().c_str());
+  return false;
+}
 
 bool TakeOption(std::vector<std::string>* args, const std::string& name, std::string* value) {
   for (size_t i = 0; i + 1 < args->size(); ++i) {
