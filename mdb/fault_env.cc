@@ -14,6 +14,7 @@ struct FaultInjectionEnv::State {
   int crash_at = 0;     // absolute write count after which we crash; 0 none
   CrashMode mode = CrashMode::kDrop;
   bool lose_unsynced = false;
+  int lose_oldest = 0;
   size_t torn_bytes = 0;
   bool crashed = false;
   std::set<FaultFile*> files;
@@ -46,7 +47,7 @@ class FaultInjectionEnv::FaultFile : public File {
     const bool crash_now = st_->crash_at != 0 && st_->counts[int(Op::kWrite)] >= st_->crash_at;
     size_t len = n;
     if (crash_now && st_->torn_bytes != 0) len = std::min(n, st_->torn_bytes);
-    MDB_RETURN_IF_ERROR(RememberWrite(offset, len));
+    MDB_RETURN_IF_ERROR(RememberWrite(offset, data, len));
     Status s = base_->Write(offset, data, len);
     if (crash_now) Crash();
     return s;
@@ -61,7 +62,7 @@ class FaultInjectionEnv::FaultFile : public File {
     if (!st_->lose_unsynced) return base_->Truncate(size);
     uint64_t old = 0;
     MDB_RETURN_IF_ERROR(base_->Size(&old));
-    Undo u{size, std::string(), old};
+    Undo u{size, std::string(), old, std::string(), true};
     if (size < old) {
       u.bytes.resize(old - size);
       MDB_RETURN_IF_ERROR(base_->Read(size, u.bytes.size(), u.bytes.data()));
@@ -84,20 +85,30 @@ class FaultInjectionEnv::FaultFile : public File {
   }
   Status Unlock(uint64_t offset, uint64_t length) override { return base_->Unlock(offset, length); }
 
-  // Puts the file back as it was at the last sync.
+  // Puts the file back as it was at the last sync, then, when only the
+  // oldest operations are to be lost, replays the later ones.
   void LoseUnsynced() {
     for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
       if (!it->bytes.empty()) base_->Write(it->offset, it->bytes.data(), it->bytes.size());
       base_->Truncate(it->old_size);
+    }
+    if (st_->lose_oldest > 0) {
+      for (size_t i = static_cast<size_t>(st_->lose_oldest); i < undo_.size(); ++i) {
+        const Undo& u = undo_[i];
+        if (u.truncate) base_->Truncate(u.offset);
+        else base_->Write(u.offset, u.data.data(), u.data.size());
+      }
     }
     undo_.clear();
   }
 
  private:
   struct Undo {
-    uint64_t offset;
+    uint64_t offset;    // a truncate's new size
     std::string bytes;  // what lay at offset before, up to the old end
     uint64_t old_size;
+    std::string data;   // what was written, to replay
+    bool truncate = false;
   };
 
   // Counts the operation; true if it is the one to fail.
@@ -118,11 +129,12 @@ class FaultInjectionEnv::FaultFile : public File {
       for (FaultFile* f : st_->files) f->LoseUnsynced();
   }
 
-  Status RememberWrite(uint64_t offset, size_t n) {
+  Status RememberWrite(uint64_t offset, const void* data, size_t n) {
     if (!st_->lose_unsynced) return Status::OK();
     uint64_t old = 0;
     MDB_RETURN_IF_ERROR(base_->Size(&old));
-    Undo u{offset, std::string(), old};
+    Undo u{offset, std::string(), old, std::string(), false};
+    if (st_->lose_oldest > 0) u.data.assign(static_cast<const char*>(data), n);
     if (offset < old) {
       u.bytes.resize(static_cast<size_t>(std::min<uint64_t>(n, old - offset)));
       MDB_RETURN_IF_ERROR(base_->Read(offset, u.bytes.size(), u.bytes.data()));
@@ -170,6 +182,12 @@ void FaultInjectionEnv::CrashAfterWrite(int n, CrashMode mode) {
 void FaultInjectionEnv::set_lose_unsynced(bool on) {
   std::lock_guard<std::mutex> l(state_->mu);
   state_->lose_unsynced = on;
+}
+
+void FaultInjectionEnv::set_lose_oldest_unsynced(int n) {
+  std::lock_guard<std::mutex> l(state_->mu);
+  state_->lose_oldest = n;
+  if (n > 0) state_->lose_unsynced = true;
 }
 
 void FaultInjectionEnv::set_torn_bytes(size_t bytes) {

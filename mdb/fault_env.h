@@ -36,6 +36,10 @@ class FaultInjectionEnv : public Env {
   void CrashAfterWrite(int n, CrashMode mode = CrashMode::kDrop);
   // At the crash, undo every write and truncate not yet synced.
   void set_lose_unsynced(bool on);
+  // At the crash, undo only the oldest n writes and truncates not yet
+  // synced; the later ones reached the disk first, as a disk that reorders
+  // writes may leave them. 0: as set_lose_unsynced says.
+  void set_lose_oldest_unsynced(int n);
   // The crashing write lands only in part: its first `bytes` bytes (0: all).
   void set_torn_bytes(size_t bytes);
 

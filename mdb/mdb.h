@@ -119,6 +119,9 @@ class Table {
   // Rows whose first index columns equal key, in index order.
   virtual Status Seek(int index, const std::vector<Value>& key, std::unique_ptr<Cursor>* out) = 0;
   virtual Status Read(RowId id, int column, Value* out) = 0;
+  // The rows with these ids, in this order; each row's bytes are read once
+  // per position, its columns decoded as they are asked for.
+  virtual std::unique_ptr<Cursor> Fetch(std::vector<RowId> ids) = 0;
 
   // values has one entry per column; a null for an auto-number column takes
   // the next number. The assigned auto-number, if any, goes to *autonumber.

@@ -2,6 +2,7 @@
 // protocol, the journal and the locks are described in mdb/README.md.
 #include "mdb/pager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -18,6 +19,21 @@ using journal::kPageSize;
 using Buffer = std::unique_ptr<uint8_t[]>;
 
 Buffer NewPage() { return Buffer(new uint8_t[kPageSize]()); }
+
+// Pages a read transaction keeps before TrimCache lets them go (4 MB).
+constexpr size_t kCacheBudget = 1024;
+// A miss just past the previous disk read counts as sequential and reads
+// this many pages at once.
+constexpr uint32_t kReadAhead = 16;
+constexpr uint32_t kSequentialWindow = 8;
+// A commit's journal starts this many pages past the file's new end, so the
+// next commit can append up to that many pages below it while it still
+// guards this commit's in-place writes (see Commit).
+constexpr uint32_t kJournalGap = 64;
+// Journals left at the end past this many pages get cut off at a commit.
+constexpr uint32_t kMaxTail = kJournalGap + 448;
+// How long closing waits for other users' reads to cut the journal off.
+constexpr int kCloseWaitMs = 1000;
 
 // Writes runs of consecutive pages with one call each, at most 1 MB apiece.
 class RunWriter {
@@ -58,6 +74,7 @@ class PagerImpl : public Pager {
     if (in_write_) EndWrite();
     nread_ = 0;
     EndSnapshot();
+    CheckpointOnClose();
   }
 
   Status Init() {
@@ -135,24 +152,51 @@ class PagerImpl : public Pager {
         appended_crcs.push_back(journal::Crc32(buf.get(), kPageSize));
       }
     }
-    const std::string jnl = journal::BuildJournal(n0, n1, ++salt_, pages, images, appended_crcs);
-    if (uint64_t(n1) * kPageSize + jnl.size() > journal::kLockBase)
-      return Status::NotSupported("the commit is too large for " + path_);
+    const size_t own = pages.size();
 
     Status xs = AcquireExclusive();
     if (!xs.ok()) {
       EndWrite();
       return xs;
     }
+    // The previous commit's in-place writes are not synced yet: its journal
+    // must survive until this commit's sync. Appended pages may go below it,
+    // but not over it; when they would, that commit is made durable first.
+    if (lazy_.on && n1 > lazy_.start) {
+      Status s = Checkpoint();
+      if (!s.ok()) {
+        EndWrite();
+        return Status::IOError("the changes were not saved: " + s.message());
+      }
+    }
+    const bool chained = lazy_.on;
+    // A disk may keep this commit's journal and lose the previous commit's
+    // in-place writes, which only this commit's sync makes durable: the
+    // journal carries those pages too.
+    if (chained) {
+      for (auto& [p, buf] : dirty_) {
+        if (staged_.count(p)) continue;
+        pages.push_back(p);
+        images.push_back(buf.get());
+      }
+    }
+    const std::string jnl = journal::BuildJournal(n0, n1, ++salt_, pages, images, appended_crcs);
+    const uint32_t start = chained ? std::max(n1 + kJournalGap, lazy_.end) : n1 + kJournalGap;
+    const uint32_t end = start + static_cast<uint32_t>(jnl.size() / kPageSize);
+    if (uint64_t(end) * kPageSize > journal::kLockBase) {
+      EndWrite();
+      return Status::NotSupported("the commit is too large for " + path_);
+    }
 
     // 1. The journal and the appended pages, then one sync: the commit point.
+    // It also makes the previous commit's in-place writes durable.
     Status s;
-    if (n1 > n0) {
+    if (!chained && n1 > n0) {
       uint8_t head[kPageSize] = {};
       journal::EncodeHeader(journal::PageHeader{n0, n1, salt_, journal::kHead, 0}, head);
       s = file_->Write(uint64_t(n0) * kPageSize, head, kPageSize);
     }
-    if (s.ok()) s = file_->Write(uint64_t(n1) * kPageSize, jnl.data(), jnl.size());
+    if (s.ok()) s = file_->Write(uint64_t(start) * kPageSize, jnl.data(), jnl.size());
     if (s.ok()) {
       RunWriter w(file_.get());
       for (auto it = staged_.lower_bound(n0); s.ok() && it != staged_.end(); ++it)
@@ -161,22 +205,29 @@ class PagerImpl : public Pager {
     }
     if (s.ok()) s = file_->Sync();
     if (!s.ok()) {
-      // Nothing below the old end was touched; cutting the file back is
-      // enough, and if that fails too the next transaction's recovery does it.
-      file_->Truncate(uint64_t(n0) * kPageSize);
+      // Nothing below the old end was touched; cutting the file back to
+      // where it ended (the previous journal kept) is enough, and if that
+      // fails too the next transaction's recovery does it.
+      file_->Truncate(uint64_t(chained ? lazy_.end : n0) * kPageSize);
       EndWrite();
       return Status::IOError("the changes were not saved: " + s.message());
     }
 
-    // 2. The pages in place, a sync so that they are durable before the
-    // journal goes, and the cut that makes the file a plain database again.
-    RunWriter w(file_.get());
-    for (size_t i = 0; s.ok() && i < pages.size(); ++i) s = w.Add(pages[i], images[i]);
-    if (s.ok()) s = w.Flush();
-    // With nothing written in place, the first sync already covers all.
-    if (s.ok() && !pages.empty()) s = file_->Sync();
-    if (s.ok()) s = file_->Truncate(uint64_t(n1) * kPageSize);
+    // 2. The pages in place. They become durable with the next commit's
+    // sync (or when the journal is cut off); until then the journal redoes
+    // them after a crash.
+    lazy_ = Lazy{true, n1, start, end, salt_};
     pages_ = n1;
+    dirty_.clear();
+    for (size_t i = 0; i < own; ++i) {
+      Buffer copy = Take();
+      memcpy(copy.get(), images[i], kPageSize);
+      dirty_[pages[i]] = std::move(copy);
+    }
+    RunWriter w(file_.get());
+    for (size_t i = 0; s.ok() && i < own; ++i) s = w.Add(pages[i], images[i]);
+    if (s.ok()) s = w.Flush();
+    if (s.ok() && end - n1 > kMaxTail) s = Checkpoint();
     if (!s.ok()) {
       // The commit stands: the journal redoes it. Try once more now; the
       // next transaction tries again if this fails as well.
@@ -213,6 +264,11 @@ class PagerImpl : public Pager {
       return s;
     }
     return GetInTransaction(page, data);
+  }
+
+  void TrimCache() override {
+    if (in_write_ || cache_.size() <= kCacheBudget) return;
+    DropCache();
   }
 
   Status Put(uint32_t page, const uint8_t* data) override {
@@ -258,23 +314,95 @@ class PagerImpl : public Pager {
       *data = it->second.get();
       return Status::OK();
     }
-    Buffer buf = NewPage();
+    // Scans walk the file upwards: read a run at once. Pages a crashed
+    // commit left in the journal are read one by one from there.
+    if (!in_write_ && overlay_index_.empty() && page >= next_sequential_ &&
+        page - next_sequential_ < kSequentialWindow) {
+      const uint32_t run = std::min(kReadAhead, page_count() - page);
+      if (!run_buf_) run_buf_.reset(new uint8_t[kReadAhead * kPageSize]);
+      MDB_RETURN_IF_ERROR(file_->Read(uint64_t(page) * kPageSize, run * kPageSize, run_buf_.get()));
+      next_sequential_ = page + run;
+      for (uint32_t i = 0; i < run; ++i) {
+        Buffer& slot = cache_[page + i];
+        if (slot) continue;  // cached already, perhaps handed out
+        slot = Take();
+        memcpy(slot.get(), run_buf_.get() + size_t(i) * kPageSize, kPageSize);
+      }
+      *data = cache_[page].get();
+      return Status::OK();
+    }
+    Buffer buf = Take();
     auto ov = overlay_index_.find(page);
     if (ov != overlay_index_.end()) {
       MDB_RETURN_IF_ERROR(journal::ReadImage(file_.get(), overlay_, ov->second, buf.get()));
     } else {
       MDB_RETURN_IF_ERROR(file_->Read(uint64_t(page) * kPageSize, kPageSize, buf.get()));
     }
+    next_sequential_ = page + 1;
     *data = buf.get();
     cache_[page] = std::move(buf);
     return Status::OK();
+  }
+
+  // A page buffer, recycled when one is spare; its bytes are overwritten.
+  Buffer Take() {
+    if (spare_.empty()) return Buffer(new uint8_t[kPageSize]);
+    Buffer b = std::move(spare_.back());
+    spare_.pop_back();
+    return b;
+  }
+
+  void DropCache() {
+    for (auto& [p, buf] : cache_)
+      if (spare_.size() < kCacheBudget) spare_.push_back(std::move(buf));
+    cache_.clear();
+    next_sequential_ = UINT32_MAX;
+  }
+
+  // Makes the last commit's in-place writes durable and cuts its journal
+  // off (exclusive lock held). A failed sync leaves the journal valid.
+  Status Checkpoint() {
+    if (!lazy_.on) return Status::OK();
+    MDB_RETURN_IF_ERROR(file_->Sync());
+    lazy_.on = false;
+    Status s = file_->Truncate(uint64_t(lazy_.pages) * kPageSize);
+    if (!s.ok()) RecoverExclusive();
+    return s;
+  }
+
+  // Closing leaves a plain file when other users' reads allow it soon;
+  // otherwise the journal stays and the next opener finishes it.
+  void CheckpointOnClose() {
+    if (!lazy_.on || !broken_.ok() || !writable_) return;
+    if (!WaitLock(journal::kReservedByte, true, kCloseWaitMs).ok()) return;
+    reserved_ = true;
+    if (WaitLock(journal::kPendingByte, true, kCloseWaitMs).ok()) {
+      if (WaitLock(journal::kSharedByte, true, kCloseWaitMs).ok()) {
+        // Another user may have finished the journal and written since.
+        if (OwnJournalAtEnd()) Checkpoint();
+        file_->Unlock(journal::kSharedByte, 1);
+      }
+      file_->Unlock(journal::kPendingByte, 1);
+    }
+    UnlockReserved();
+    lazy_.on = false;
+  }
+
+  // True when the file still ends in the journal of this pager's last commit.
+  bool OwnJournalAtEnd() {
+    uint64_t size = 0;
+    if (!lazy_.on || !file_->Size(&size).ok() || size != uint64_t(lazy_.end) * kPageSize) return false;
+    uint8_t page[kPageSize];
+    journal::PageHeader h;
+    return file_->Read(size - kPageSize, kPageSize, page).ok() && journal::DecodeHeader(page, &h) &&
+           h.kind == journal::kTrailer && h.salt == lazy_.salt && h.new_pages == lazy_.pages;
   }
 
   // Takes the shared lock and learns the file's committed state, rolling a
   // crashed commit forward or back first when this pager may write.
   Status StartSnapshot() {
     if (!keep_loose_) loose_.clear();
-    cache_.clear();
+    DropCache();
     MDB_RETURN_IF_ERROR(AcquireShared());
     Status s = LoadState();
     if (!s.ok()) EndSnapshot();
@@ -282,7 +410,7 @@ class PagerImpl : public Pager {
   }
 
   void EndSnapshot() {
-    cache_.clear();
+    DropCache();
     ClearOverlay();
     if (shared_) {
       file_->Unlock(journal::kSharedByte, 1);
@@ -292,6 +420,14 @@ class PagerImpl : public Pager {
 
   Status LoadState() {
     ClearOverlay();
+    // Our own last commit, its pages already in place: nothing to redo.
+    if (lazy_.on) {
+      if (OwnJournalAtEnd()) {
+        pages_ = lazy_.pages;
+        return Status::OK();
+      }
+      lazy_.on = false;  // another user finished it
+    }
     uint64_t size = 0;
     MDB_RETURN_IF_ERROR(file_->Size(&size));
     if (size == 0 && allow_empty_) {
@@ -335,6 +471,7 @@ class PagerImpl : public Pager {
 
   Status RecoverExclusive() {
     ClearOverlay();
+    lazy_.on = false;
     uint64_t size = 0;
     journal::Recovery r;
     Status s = file_->Size(&size);
@@ -344,7 +481,7 @@ class PagerImpl : public Pager {
       s = journal::Apply(file_.get(), r);
       if (!s.ok()) SetOverlay(std::move(r));  // reads stay right until a retry succeeds
     }
-    cache_.clear();
+    DropCache();
     return s;
   }
 
@@ -362,7 +499,7 @@ class PagerImpl : public Pager {
   void EndWrite() {
     staged_.clear();
     appended_ = 0;
-    cache_.clear();
+    DropCache();
     in_write_ = false;
     if (exclusive_) ReleaseExclusive();
     UnlockReserved();
@@ -375,8 +512,9 @@ class PagerImpl : public Pager {
   }
 
   // Retries a lock until the busy timeout.
-  Status WaitLock(uint64_t offset, bool exclusive) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
+  Status WaitLock(uint64_t offset, bool exclusive) { return WaitLock(offset, exclusive, options_.busy_timeout_ms); }
+  Status WaitLock(uint64_t offset, bool exclusive, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     int sleep = 50;
     for (;;) {
       Status s = file_->Lock(offset, 1, exclusive);
@@ -459,9 +597,23 @@ class PagerImpl : public Pager {
   bool in_write_ = false;
   bool shared_ = false, reserved_ = false, exclusive_ = false;
 
+  // The journal of this pager's last commit, left at the end of the file
+  // until the next commit's sync makes its in-place writes durable.
+  struct Lazy {
+    bool on = false;
+    uint32_t pages = 0;       // the file's pages after that commit
+    uint32_t start = 0, end = 0;  // the journal's pages
+    uint32_t salt = 0;
+  };
+  Lazy lazy_;
+  std::map<uint32_t, Buffer> dirty_;  // its pages written in place, while lazy_.on
+
   uint32_t pages_ = 0;     // committed pages as of this transaction
   uint32_t appended_ = 0;  // pages appended by the write transaction
   std::unordered_map<uint32_t, Buffer> cache_;  // lives for one transaction
+  std::vector<Buffer> spare_;                   // buffers of dropped pages, for reuse
+  Buffer run_buf_;                              // a read-ahead run
+  uint32_t next_sequential_ = UINT32_MAX;       // the page after the last disk read
   std::map<uint32_t, Buffer> staged_;
   std::unordered_map<uint32_t, Buffer> loose_;  // Gets outside transactions
   bool keep_loose_ = false;

@@ -50,10 +50,15 @@ class Pager {
   virtual void Rollback() = 0;
   virtual bool in_write() const = 0;
 
-  // Page bytes, valid until the transaction ends or the page is staged again.
+  // Page bytes, valid until the transaction ends, the page is staged again or
+  // someone calls TrimCache.
   // Outside any transaction Get runs in a read transaction of its own; the
   // bytes then stay valid until the next transaction begins.
   virtual Status Get(uint32_t page, const uint8_t** data) = 0;
+  // Says that the caller holds no bytes from Get: in a long read transaction
+  // (a record set walking a big table) the pager may then let cached pages go
+  // to keep its memory bounded. Elsewhere it does nothing.
+  virtual void TrimCache() = 0;
   // Stages a new image of an existing or appended page (write transaction).
   virtual Status Put(uint32_t page, const uint8_t* data) = 0;
   // Stages a zero-filled page past the current end; returns its number.

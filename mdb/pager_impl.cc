@@ -48,15 +48,17 @@ Status ReadPage(File* file, uint64_t page, uint8_t* out) {
   return file->Read(page * kPageSize, kPageSize, out);
 }
 
-// The trailer ends the file: its last page names how many pages it has.
-// Returns false (and no error) when there is no intact trailer.
-Status ReadTrailer(File* file, uint32_t file_pages, Recovery* r, bool* found, uint32_t* old_pages) {
+// A journal whose trailer ends at page `end`: its last page names how many
+// pages the trailer has, the images lie right before the trailer. Sets
+// *found only when the trailer and every page the commit covers are intact,
+// that is, when the commit reached its commit point.
+Status ReadTrailer(File* file, uint32_t end, Recovery* r, bool* found) {
   *found = false;
   std::vector<uint8_t> page(kPageSize);
-  MDB_RETURN_IF_ERROR(ReadPage(file, file_pages - 1, page.data()));
+  MDB_RETURN_IF_ERROR(ReadPage(file, end - 1, page.data()));
   PageHeader last;
   if (!DecodeHeader(page.data(), &last) || last.kind != kTrailer) return Status::OK();
-  *old_pages = last.old_pages;  // a valid header names the length before the commit
+  const uint32_t file_pages = end;
   const uint32_t t = last.aux;
   if (t == 0 || t > kMaxTrailerPages || t > file_pages) return Status::OK();
   std::vector<uint8_t> stream;
@@ -79,13 +81,12 @@ Status ReadTrailer(File* file, uint32_t file_pages, Recovery* r, bool* found, ui
   const uint64_t len = uint64_t(kStreamHead) + uint64_t(k) * kEntrySize + uint64_t(a) * 4;
   if (len + 4 > stream.size()) return Status::OK();
   if (Crc32(s, len) != Get32(s + len)) return Status::OK();
-  if (uint64_t(n1) + k + t != file_pages) return Status::OK();
+  // The journal lies at or past the new end (a gap may come between).
+  if (uint64_t(n1) + k + t > file_pages) return Status::OK();
+  const uint32_t start = file_pages - t - k;
 
   // The trailer is whole. The commit counts only if every page it covers is
   // intact too, which the sync before the first in-place write guarantees.
-  r->pages = n0;
-  r->action = Recovery::kTruncate;
-  *found = true;
   std::vector<Entry> entries(k);
   const uint8_t* e = s + kStreamHead;
   for (uint32_t i = 0; i < k; ++i, e += kEntrySize) {
@@ -97,10 +98,10 @@ Status ReadTrailer(File* file, uint32_t file_pages, Recovery* r, bool* found, ui
   Recovery candidate;
   candidate.action = Recovery::kRedo;
   candidate.pages = n1;
-  candidate.journal_offset = uint64_t(n1) * kPageSize;
+  candidate.journal_offset = uint64_t(start) * kPageSize;
   candidate.entries = std::move(entries);
   for (size_t i = 0; i < k; ++i) {
-    MDB_RETURN_IF_ERROR(ReadPage(file, n1 + i, page.data()));
+    MDB_RETURN_IF_ERROR(ReadPage(file, start + i, page.data()));
     PageHeader h;
     if (!DecodeHeader(page.data(), &h) || h.kind != kImage || h.salt != salt || h.aux != i) return Status::OK();
     memcpy(page.data(), candidate.entries[i].displaced, kHeaderSize);
@@ -112,6 +113,7 @@ Status ReadTrailer(File* file, uint32_t file_pages, Recovery* r, bool* found, ui
     if (Crc32(page.data(), kPageSize) != Get32(crcs + 4 * i)) return Status::OK();
   }
   *r = std::move(candidate);
+  *found = true;
   return Status::OK();
 }
 
@@ -198,8 +200,6 @@ Status Analyze(File* file, uint64_t size, const std::string& path, Recovery* out
   const uint32_t rest = static_cast<uint32_t>(size % kPageSize);
   std::vector<uint8_t> page(kPageSize);
 
-  uint32_t old_pages = 0;
-  bool have_old = false;
   if (rest == 0) {
     // The common case, checked at the start of every transaction: the last
     // page is a database page.
@@ -208,25 +208,29 @@ Status Analyze(File* file, uint64_t size, const std::string& path, Recovery* out
       out->pages = full;
       return Status::OK();
     }
-    bool found = false;
-    MDB_RETURN_IF_ERROR(ReadTrailer(file, full, out, &found, &old_pages));
-    if (found) return Status::OK();
-    have_old = old_pages != 0;
   }
 
-  // No intact trailer. Any journal page left behind names the length of
-  // the file before the commit; nothing below that length was touched yet.
+  // Walk back over journal pages and the zero pages a crash or a journal's
+  // gap leaves. The first whole journal met is the last commit: journals
+  // only ever go past the previous one, and nothing overwrites the last
+  // whole one before a later commit's sync. Headers of an unfinished
+  // journal name the length of the file before that commit.
+  uint32_t old_pages = 0;
+  bool have_old = false;
   PageHeader h;
-  if (!have_old && rest >= kHeaderSize) {
+  if (rest >= kHeaderSize) {
     MDB_RETURN_IF_ERROR(file->Read(uint64_t(full) * kPageSize, kHeaderSize, page.data()));
     if (DecodeHeader(page.data(), &h)) have_old = true, old_pages = h.old_pages;
   }
-  // Walk back over journal pages and the zero pages a crash can leave.
-  for (uint32_t p = full; !have_old && p > 1; --p) {
+  for (uint32_t p = full; p > 1; --p) {
     MDB_RETURN_IF_ERROR(ReadPage(file, p - 1, page.data()));
     if (DecodeHeader(page.data(), &h)) {
-      have_old = true;
-      old_pages = h.old_pages;
+      if (!have_old) have_old = true, old_pages = h.old_pages;
+      if (h.kind == kTrailer) {
+        bool found = false;
+        MDB_RETURN_IF_ERROR(ReadTrailer(file, p, out, &found));
+        if (found) return Status::OK();
+      }
     } else if (page[0] != kMagic[0] && !AllZero(page.data(), kPageSize)) {
       break;
     }

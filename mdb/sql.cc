@@ -162,14 +162,14 @@ class QueryRecordSet : public RecordSet {
     produced_ = 0;
     cursor_.reset();
     if (!stmt_.order.empty()) {
-      MDB_RETURN_IF_ERROR(Sort());
-      pos_ = 0;
-      at_end_ = sorted_.empty() || stmt_.top == 0;
-      fresh_ = true;
-      return Status::OK();
+      std::vector<RowId> ids;
+      MDB_RETURN_IF_ERROR(Sort(&ids));
+      cursor_ = table_->Fetch(std::move(ids));
+      MDB_RETURN_IF_ERROR(NextSorted());
+    } else {
+      MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor_));
+      MDB_RETURN_IF_ERROR(Advance());
     }
-    MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor_));
-    MDB_RETURN_IF_ERROR(Advance());
     if (stmt_.top == 0) at_end_ = true;
     fresh_ = true;
     return Status::OK();
@@ -183,11 +183,7 @@ class QueryRecordSet : public RecordSet {
       at_end_ = true;
       return Status::OK();
     }
-    if (!stmt_.order.empty()) {
-      ++pos_;
-      at_end_ = pos_ >= sorted_.size();
-      return Status::OK();
-    }
+    if (!stmt_.order.empty()) return NextSorted();
     return Advance();
   }
 
@@ -196,12 +192,6 @@ class QueryRecordSet : public RecordSet {
     if (column < 0 || static_cast<size_t>(column) >= outputs_.size())
       return Status::InvalidArgument("no such column in the record set");
     const Output& o = outputs_[column];
-    if (!stmt_.order.empty()) {
-      StoredRow row(table_.get(), sorted_[pos_].id);
-      if (o.expr == nullptr) return table_->Read(sorted_[pos_].id, o.column, out);
-      EvalContext ctx{&row, nullptr};
-      return Eval(*o.expr, &ctx, out);
-    }
     if (o.expr == nullptr) return row_.Get(o.column, out);
     EvalContext ctx{&row_, nullptr};
     return Eval(*o.expr, &ctx, out);
@@ -235,9 +225,20 @@ class QueryRecordSet : public RecordSet {
     return cursor_->status();
   }
 
-  // Keeps only the sort keys and row ids; rows are read again by id.
-  Status Sort() {
-    sorted_.clear();
+  // Sorted rows come back by id, each read once per position.
+  Status NextSorted() {
+    if (cursor_->Next()) {
+      row_.Reset(cursor_.get());
+      at_end_ = false;
+      return Status::OK();
+    }
+    at_end_ = true;
+    return cursor_->status();
+  }
+
+  // Keeps only the sort keys and row ids while sorting; rows are read again by id.
+  Status Sort(std::vector<RowId>* ids) {
+    std::vector<SortRow> sorted;
     std::unique_ptr<Cursor> cursor;
     MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor));
     CursorRow row(cursor.get(), table_->columns().size());
@@ -254,12 +255,12 @@ class QueryRecordSet : public RecordSet {
         MDB_RETURN_IF_ERROR(Eval(*o.expr, &ctx, &v));
         r.keys.push_back(OrderKey(v));
       }
-      sorted_.push_back(std::move(r));
+      sorted.push_back(std::move(r));
     }
     MDB_RETURN_IF_ERROR(cursor->status());
     const auto& order = stmt_.order;
     // Stable: rows with equal keys keep their storage order.
-    std::stable_sort(sorted_.begin(), sorted_.end(), [&order](const SortRow& a, const SortRow& b) {
+    std::stable_sort(sorted.begin(), sorted.end(), [&order](const SortRow& a, const SortRow& b) {
       for (size_t i = 0; i < order.size(); ++i) {
         int c = a.keys[i].compare(b.keys[i]);
         if (c == 0) continue;
@@ -267,6 +268,8 @@ class QueryRecordSet : public RecordSet {
       }
       return false;
     });
+    ids->reserve(sorted.size());
+    for (const SortRow& r : sorted) ids->push_back(r.id);
     return Status::OK();
   }
 
@@ -279,8 +282,6 @@ class QueryRecordSet : public RecordSet {
   std::vector<Output> outputs_;
   std::unique_ptr<Cursor> cursor_;
   CursorRow row_;
-  std::vector<SortRow> sorted_;
-  size_t pos_ = 0;
   int64_t produced_ = 0;
   bool at_end_ = true;
   bool fresh_ = false;

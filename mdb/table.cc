@@ -99,6 +99,57 @@ Status TableImpl::DataPages(std::vector<uint32_t>* pages) {
 
 std::unique_ptr<Cursor> TableImpl::Scan() { return NewScanCursor(pager(), def_); }
 
+namespace {
+
+class ListCursor : public Cursor {
+ public:
+  ListCursor(TableImpl* t, std::vector<RowId> ids) : t_(t), ids_(std::move(ids)) {}
+
+  bool Next() override {
+    fields_.clear();
+    if (!status_.ok() || pos_ + 1 >= ids_.size()) {
+      pos_ = ids_.size();
+      return false;
+    }
+    ++pos_;
+    // The row is copied out, so nothing of the pager's is held between rows.
+    t_->pager()->TrimCache();
+    status_ = t_->ReadRowBytes(ids_[pos_], &row_);
+    if (status_.ok())
+      status_ = CrackRow(t_->def(), reinterpret_cast<const uint8_t*>(row_.data()), row_.size(), &fields_);
+    if (!status_.ok()) {
+      fields_.clear();
+      return false;
+    }
+    return true;
+  }
+  Status status() const override { return status_; }
+  RowId row_id() const override { return pos_ < ids_.size() ? ids_[pos_] : RowId{}; }
+  Status Get(int column, Value* out) override {
+    const auto& columns = t_->def().columns;
+    if (column < 0 || size_t(column) >= columns.size()) return Status::InvalidArgument("no such column");
+    if (fields_.size() != columns.size()) return Status::InvalidArgument("the cursor is not on a row");
+    ReadScope scope(t_->pager());
+    MDB_RETURN_IF_ERROR(scope.status());
+    return DecodeField(t_->pager(), columns[column], reinterpret_cast<const uint8_t*>(row_.data()),
+                       fields_[column], out);
+  }
+
+ private:
+  TableImpl* t_;
+  std::vector<RowId> ids_;
+  size_t pos_ = size_t(-1);
+  Status status_;
+  std::string row_;
+  std::vector<FieldRef> fields_;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> TableImpl::Fetch(std::vector<RowId> ids) {
+  return std::make_unique<ListCursor>(this, std::move(ids));
+}
+
 Status TableImpl::ReadRowBytes(RowId id, std::string* row) {
   ReadScope scope(pager());
   MDB_RETURN_IF_ERROR(scope.status());

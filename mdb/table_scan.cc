@@ -33,6 +33,9 @@ class ScanCursor : public Cursor {
           return false;
         }
         page_no_ = pages_[next_page_++];
+        // Rows are copied out, so nothing of the pager's is held between
+        // pages: a long scan's memory stays flat.
+        pager_->TrimCache();
         status_ = CopyPage(pager_, page_no_, page_);
         if (!status_.ok()) return false;
         next_row_ = 0;

@@ -515,20 +515,6 @@ Status TableImpl::Delete(RowId id) {
 
 namespace {
 
-class ListCursor : public Cursor {
- public:
-  ListCursor(TableImpl* t, std::vector<RowId> ids) : t_(t), ids_(std::move(ids)) {}
-  bool Next() override { return ++pos_ < ids_.size(); }
-  Status status() const override { return Status::OK(); }
-  RowId row_id() const override { return ids_[pos_]; }
-  Status Get(int column, Value* out) override { return t_->Read(ids_[pos_], column, out); }
-
- private:
-  TableImpl* t_;
-  std::vector<RowId> ids_;
-  size_t pos_ = size_t(-1);
-};
-
 }  // namespace
 
 Status TableImpl::Seek(int index, const std::vector<Value>& key, std::unique_ptr<Cursor>* out) {
@@ -553,7 +539,7 @@ Status TableImpl::Seek(int index, const std::vector<Value>& key, std::unique_ptr
       else ids.push_back(RowId{e.page, e.row});
       return Status::OK();
     }));
-    *out = std::make_unique<ListCursor>(this, std::move(ids));
+    *out = Fetch(std::move(ids));
     return Status::OK();
   }();
   pager()->EndRead();

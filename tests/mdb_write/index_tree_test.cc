@@ -7,12 +7,22 @@
 #include <map>
 #include <random>
 
+#include "mdb/pager.h"
 #include "tests/mdb_write/helpers.h"
 
 using namespace writetest;
 using mdb::Value;
 
 namespace {
+
+// The database's length in pages as a reader sees it, without the journal
+// a commit may leave past its end while the database stays open.
+uint32_t DatabasePages(const std::string& path) {
+  std::unique_ptr<mdb::Pager> p;
+  mdb::Status s = mdb::Pager::Open(mdb::Env::Default(), path, false, &p);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return s.ok() ? p->page_count() : 0;
+}
 
 std::string NewDb(const std::string& name) {
   std::string path = Scratch(name);
@@ -138,11 +148,11 @@ TEST(IndexTree, SplitsMergesAndSeeksOverThousandsOfRows) {
   ASSERT_TRUE(db->Commit().ok());
   EXPECT_EQ(persons->row_count(), 0u);
   EXPECT_CLEAN(path, u"580274");
-  auto size_empty = std::filesystem::file_size(path);
+  auto size_empty = DatabasePages(path);
   ASSERT_TRUE(db->Begin().ok());
   for (int k = 0; k < 3000; ++k) ASSERT_TRUE(persons->Insert(Person(u"再", k), nullptr, nullptr).ok());
   ASSERT_TRUE(db->Commit().ok());
-  EXPECT_LE(std::filesystem::file_size(path), size_empty + 8 * 4096);
+  EXPECT_LE(DatabasePages(path), size_empty + 8);
   EXPECT_CLEAN(path, u"580274");
 
   // Deleting the second user cascades to its log rows through the index.
