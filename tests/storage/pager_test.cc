@@ -169,6 +169,47 @@ TEST(PagerTest, CreateStartsEmptyAndCommitsTheFirstPages) {
   EXPECT_FALSE(Pager::Create(Env::Default(), path, &p).ok());  // exists
 }
 
+// A read transaction as long as a record set's: page bytes stay valid until
+// the caller says it holds none (TrimCache); then the cache may go, and every
+// page read after that, in runs or alone, is still the committed page.
+TEST(PagerTest, LongReadsKeepPagesUntilTrimmed) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  constexpr uint32_t kPages = 3000;  // far more than the cache keeps
+  WriteAll(path, MakeDb(kPages, 3));
+  std::unique_ptr<Pager> p;
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &p).ok());
+  ASSERT_TRUE(p->BeginRead().ok());
+  const uint8_t* held = nullptr;
+  ASSERT_TRUE(p->Get(7, &held).ok());
+  for (uint32_t i = 0; i < kPages; ++i) ASSERT_EQ(GetPage(p.get(), i), MakePage(i, 3)) << i;
+  for (uint32_t i = kPages; i-- > 0;) ASSERT_EQ(GetPage(p.get(), i), MakePage(i, 3)) << i;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(held), kPage), MakePage(7, 3));
+  // Scans that trim between pages, forwards with gaps and backwards.
+  for (uint32_t i = 1; i < kPages; i += 3) {
+    p->TrimCache();
+    ASSERT_EQ(GetPage(p.get(), i), MakePage(i, 3)) << i;
+  }
+  for (uint32_t i = kPages; i-- > 0;) {
+    p->TrimCache();
+    ASSERT_EQ(GetPage(p.get(), i), MakePage(i, 3)) << i;
+  }
+  p->EndRead();
+
+  // Inside a write transaction nothing is let go: staged pages stay staged.
+  ASSERT_TRUE(p->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(p.get(), 5, MakePage(5, 9)).ok());
+  for (uint32_t i = 0; i < kPages; ++i) {
+    p->TrimCache();
+    ASSERT_EQ(GetPage(p.get(), i), MakePage(i, i == 5 ? 9 : 3)) << i;
+  }
+  ASSERT_TRUE(p->Commit().ok());
+  // A new transaction reads the committed page, not one read ahead before.
+  ASSERT_TRUE(p->BeginRead().ok());
+  for (uint32_t i = 0; i < 40; ++i) ASSERT_EQ(GetPage(p.get(), i), MakePage(i, i == 5 ? 9 : 3)) << i;
+  p->EndRead();
+}
+
 struct CrashCase {
   const char* name;
   FaultInjectionEnv::CrashMode mode;
