@@ -14,6 +14,7 @@
 #include "mdb/row_write.h"
 #include "mdb/table_impl.h"
 #include "mdb/usage_map.h"
+#include "mdb/value_format.h"
 
 namespace mdb {
 
@@ -21,15 +22,7 @@ using namespace jet4;
 
 namespace {
 
-std::string Utf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) out += char(c);
-    else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
-    else { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
-  }
-  return out;
-}
+std::string Utf8(const std::u16string& s) { return Utf16ToUtf8Lossy(s); }
 
 class Checker {
  public:

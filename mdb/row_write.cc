@@ -5,6 +5,7 @@
 
 #include "mdb/jet4.h"
 #include "mdb/text_codec_jet.h"
+#include "mdb/value_format.h"
 
 namespace mdb {
 
@@ -35,15 +36,7 @@ bool ValueAsDouble(const Value& v, double* out) {
 
 namespace {
 
-std::string Utf8Name(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) out += char(c);
-    else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
-    else { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
-  }
-  return out;
-}
+std::string Utf8Name(const std::u16string& s) { return Utf16ToUtf8Lossy(s); }
 
 Status Wrong(const ColumnDef& col, const char* what) {
   return Status::InvalidArgument("column [" + Utf8Name(col.column.name) + "]: " + what);

@@ -15,6 +15,7 @@
 #include "mdb/row_write.h"
 #include "mdb/table_impl.h"
 #include "mdb/usage_map.h"
+#include "mdb/value_format.h"
 
 namespace mdb {
 
@@ -26,15 +27,7 @@ namespace {
 constexpr size_t kInlineLongValue = 256;
 constexpr int kMaxCascadeDepth = 16;
 
-std::string Utf8(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) out += char(c);
-    else if (c < 0x800) { out += char(0xC0 | (c >> 6)); out += char(0x80 | (c & 0x3F)); }
-    else { out += char(0xE0 | (c >> 12)); out += char(0x80 | ((c >> 6) & 0x3F)); out += char(0x80 | (c & 0x3F)); }
-  }
-  return out;
-}
+std::string Utf8(const std::u16string& s) { return Utf16ToUtf8Lossy(s); }
 
 // Runs `body` as one statement: inside the database's transaction when one
 // is open, otherwise in a write transaction of its own.

@@ -12,60 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/mdb/reader_util.h"
+
 // The comparison needs mdbtools and a POSIX shell.
 #ifndef _WIN32
 
 namespace {
 
-std::string RunShell(const std::string& cmd, int* status) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) {
-    *status = -1;
-    return out;
-  }
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  *status = pclose(p);
-  return out;
-}
+using readertest::ParseCsv;
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out.push_back(c);
-  }
-  return out + "'";
-}
-
-// RFC 4180 records; fields keep no quotes.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-  std::vector<std::vector<std::string>> rows;
-  std::vector<std::string> row;
-  std::string field;
-  bool quoted = false, any = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field.push_back('"'), ++i;
-      else if (c == '"') quoted = false;
-      else field.push_back(c);
-    } else if (c == '"') {
-      quoted = any = true;
-    } else if (c == ',') {
-      row.push_back(field), field.clear();
-    } else if (c == '\n') {
-      row.push_back(field), field.clear();
-      rows.push_back(row), row.clear();
-    } else if (c != '\r') {
-      field.push_back(c);
-    }
-  }
-  if (!field.empty() || !row.empty()) row.push_back(field), rows.push_back(row);
-  return rows;
-}
+std::string RunShell(const std::string& cmd, int* status) { return readertest::RunCommand(cmd, status); }
+std::string Quote(const std::string& s) { return readertest::ShellQuote(s); }
 
 std::string Normalise(const std::string& v) {
   static const std::regex kDay(R"(\d{4}-\d\d-\d\d)");
