@@ -101,7 +101,7 @@ int DatabaseUnit::Query(const rt::Text& sql) {
   last_error_.clear();
   int id = next_rs_++;
   if (next_rs_ <= 0) next_rs_ = 1;
-  record_sets_[id] = std::move(rs);
+  record_sets_[id] = OpenSet{std::move(rs), {}};
   return id;
 }
 
@@ -111,7 +111,7 @@ void DatabaseUnit::MoveFirst(int rs) {
     last_error_ = "no record set " + std::to_string(rs);
     return;
   }
-  mdb::Status s = it->second->MoveFirst();
+  mdb::Status s = it->second.set->MoveFirst();
   if (s.ok()) last_error_.clear();
   else last_error_ = s.ToString();
 }
@@ -122,7 +122,7 @@ void DatabaseUnit::MoveNext(int rs) {
     last_error_ = "no record set " + std::to_string(rs);
     return;
   }
-  mdb::Status s = it->second->MoveNext();
+  mdb::Status s = it->second.set->MoveNext();
   if (s.ok()) last_error_.clear();
   else last_error_ = s.ToString();
 }
@@ -130,7 +130,16 @@ void DatabaseUnit::MoveNext(int rs) {
 bool DatabaseUnit::IsAfterLast(int rs) {
   auto it = record_sets_.find(rs);
   if (it == record_sets_.end()) return true;
-  return it->second->AtEnd();
+  return it->second.set->AtEnd();
+}
+
+int DatabaseUnit::ColumnOf(OpenSet* open, const rt::Text& column) {
+  for (const auto& [name, c] : open->columns)
+    if (name == column) return c;
+  int c = open->set->ColumnIndex(text::GbkToUtf16(column));
+  // A program that builds names on the fly must not grow this without end.
+  if (open->columns.size() < 64) open->columns.emplace_back(column, c);
+  return c;
 }
 
 rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) {
@@ -139,8 +148,8 @@ rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) {
     last_error_ = "no record set " + std::to_string(rs);
     return rt::Value();
   }
-  mdb::RecordSet* set = it->second.get();
-  int c = set->ColumnIndex(text::GbkToUtf16(column));
+  mdb::RecordSet* set = it->second.set.get();
+  int c = ColumnOf(&it->second, column);
   if (c < 0) {
     last_error_ = "no column '" + text::GbkToUtf8(column) + "' in the record set";
     return rt::Value();

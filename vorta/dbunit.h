@@ -4,6 +4,9 @@
 
 #include <map>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "runtime/value.h"
 
@@ -49,8 +52,18 @@ class DatabaseUnit {
   const std::string& last_error() const { return last_error_; }
 
  private:
+  // A record set and the column numbers of the names already asked for, as
+  // the program spells them (GBK): a fill reads the same few names on every
+  // row, and the columns of a record set never change.
+  struct OpenSet {
+    std::unique_ptr<mdb::RecordSet> set;
+    std::vector<std::pair<std::string, int>> columns;
+  };
+
+  int ColumnOf(OpenSet* open, const rt::Text& column);
+
   std::unique_ptr<mdb::Database> db_;
-  std::map<int, std::unique_ptr<mdb::RecordSet>> record_sets_;
+  std::map<int, OpenSet> record_sets_;
   int next_rs_ = 1;
   std::string last_error_;
 };

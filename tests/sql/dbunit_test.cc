@@ -68,6 +68,36 @@ TEST_F(DatabaseUnitTest, ReadsFieldsWithTheirKinds) {
   EXPECT_FALSE(db.is_open());
 }
 
+TEST_F(DatabaseUnitTest, EachRecordSetFindsItsOwnColumns) {
+  ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_data_V2000_test.mdb"), "")) << db.last_error();
+  int ac = db.Query("select A, C from Table1 where A = 'abcdefg'");
+  int ca = db.Query("select C, A from Table1 where A = 'abcdefg'");
+  ASSERT_GT(ac, 0) << db.last_error();
+  ASSERT_GT(ca, 0) << db.last_error();
+  db.MoveFirst(ac);
+  db.MoveFirst(ca);
+  // The same names, read in turn from both, in either spelling.
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(db.ReadField(ac, "A"), rt::Value::FromText("abcdefg"));
+    EXPECT_EQ(db.ReadField(ca, "A"), rt::Value::FromText("abcdefg"));
+    EXPECT_EQ(db.ReadField(ca, "c"), rt::Value::FromInt(2));
+    EXPECT_EQ(db.ReadField(ac, "c"), rt::Value::FromInt(2));
+    EXPECT_TRUE(db.ReadField(ac, "E").empty());  // not selected
+    EXPECT_FALSE(db.last_error().empty());
+  }
+  db.CloseRecordSet(ac);
+  int e = db.Query("select E, A from Table1 where A = 'abcdefg'");
+  ASSERT_GT(e, 0) << db.last_error();
+  db.MoveFirst(e);
+  EXPECT_EQ(db.ReadField(e, "E"), rt::Value::FromInt(333333333));
+  EXPECT_EQ(db.ReadField(e, "A"), rt::Value::FromText("abcdefg"));
+  EXPECT_TRUE(db.last_error().empty());
+  EXPECT_TRUE(db.ReadField(e, "C").empty());
+  EXPECT_TRUE(db.ReadField(ac, "A").empty());  // closed
+  db.CloseRecordSet(ca);
+  db.CloseRecordSet(e);
+}
+
 TEST_F(DatabaseUnitTest, TextsCrossInGbk) {
   ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("jk_overflowTestV2000.mdb"), ""));
   ASSERT_TRUE(db.ExecuteSql("insert into Table1 (data1, data3) values ('王小明', '简介')", nullptr)) << db.last_error();
