@@ -1,5 +1,7 @@
 #include "mdb/table_impl.h"
 
+#include <algorithm>
+
 #include "mdb/database_impl.h"
 #include "mdb/jet4.h"
 #include "mdb/row_read.h"
@@ -101,6 +103,9 @@ std::unique_ptr<Cursor> TableImpl::Scan() { return NewScanCursor(pager(), def_);
 
 namespace {
 
+// Rows by id in a given order (an index's, a sort's). The ids are read in
+// batches, each in page order, so rows scattered over a big table cost about
+// what a scan of their pages costs while memory holds one batch of rows.
 class ListCursor : public Cursor {
  public:
   ListCursor(TableImpl* t, std::vector<RowId> ids) : t_(t), ids_(std::move(ids)) {}
@@ -112,11 +117,11 @@ class ListCursor : public Cursor {
       return false;
     }
     ++pos_;
-    // The row is copied out, so nothing of the pager's is held between rows.
-    t_->pager()->TrimCache();
-    status_ = t_->ReadRowBytes(ids_[pos_], &row_);
-    if (status_.ok())
-      status_ = CrackRow(t_->def(), reinterpret_cast<const uint8_t*>(row_.data()), row_.size(), &fields_);
+    if (pos_ >= batch_end_) status_ = LoadBatch();
+    if (status_.ok()) {
+      const std::string& row = rows_[pos_ - batch_start_];
+      status_ = CrackRow(t_->def(), reinterpret_cast<const uint8_t*>(row.data()), row.size(), &fields_);
+    }
     if (!status_.ok()) {
       fields_.clear();
       return false;
@@ -131,16 +136,44 @@ class ListCursor : public Cursor {
     if (fields_.size() != columns.size()) return Status::InvalidArgument("the cursor is not on a row");
     ReadScope scope(t_->pager());
     MDB_RETURN_IF_ERROR(scope.status());
-    return DecodeField(t_->pager(), columns[column], reinterpret_cast<const uint8_t*>(row_.data()),
-                       fields_[column], out);
+    const std::string& row = rows_[pos_ - batch_start_];
+    return DecodeField(t_->pager(), columns[column], reinterpret_cast<const uint8_t*>(row.data()), fields_[column],
+                       out);
   }
 
  private:
+  static constexpr size_t kBatch = 4096;
+
+  Status LoadBatch() {
+    // Small at first: a caller may want only the first row or two.
+    batch_ = std::min(kBatch, batch_ == 0 ? size_t(16) : batch_ * 4);
+    batch_start_ = pos_;
+    batch_end_ = std::min(ids_.size(), pos_ + batch_);
+    const size_t n = batch_end_ - batch_start_;
+    rows_.assign(n, std::string());
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      const RowId& x = ids_[batch_start_ + a];
+      const RowId& y = ids_[batch_start_ + b];
+      return x.page != y.page ? x.page < y.page : x.row < y.row;
+    });
+    ReadScope scope(t_->pager());
+    MDB_RETURN_IF_ERROR(scope.status());
+    for (size_t i : order) {
+      // Rows are copied out, so nothing of the pager's is held between them.
+      t_->pager()->TrimCache();
+      MDB_RETURN_IF_ERROR(t_->ReadRowBytes(ids_[batch_start_ + i], &rows_[i]));
+    }
+    return Status::OK();
+  }
+
   TableImpl* t_;
   std::vector<RowId> ids_;
   size_t pos_ = size_t(-1);
+  size_t batch_ = 0, batch_start_ = 0, batch_end_ = 0;
   Status status_;
-  std::string row_;
+  std::vector<std::string> rows_;  // the batch's rows, in the cursor's order
   std::vector<FieldRef> fields_;
 };
 

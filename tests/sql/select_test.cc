@@ -2,6 +2,8 @@
 // failures a user can cause.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -197,6 +199,69 @@ TEST(Select, SeveralRecordSetsAtOnce) {
   b.reset();
   a.reset();
   EXPECT_EQ(All(db.get(), u"select * from Table3").size(), 4u);
+}
+
+}  // namespace
+}  // namespace mdb
+
+namespace mdb {
+namespace {
+
+// Sorted record sets read their rows back by id in batches: thousands of
+// rows in an order unrelated to storage, with equal keys, a filter, TOP and
+// a second pass, must come back complete and each with its own values.
+TEST(Select, LargeSortedResultsKeepEveryRowWhole) {
+  const std::string path = (std::filesystem::temp_directory_path() / "sql_large_sort.mdb").string();
+  std::filesystem::remove(path);
+  ASSERT_TRUE(Database::Create(Env::Default(), path, CreateOptions()).ok());
+  std::unique_ptr<Database> db;
+  ASSERT_TRUE(Database::Open(Env::Default(), path, OpenOptions(), &db).ok());
+  std::unique_ptr<Table> t;
+  ASSERT_TRUE(db->OpenTable(u"用户信息表", &t).ok());
+  constexpr int kRows = 5000;
+  std::vector<std::pair<std::u16string, int64_t>> want;  // (name, id)
+  ASSERT_TRUE(db->Begin().ok());
+  for (int i = 0; i < kRows; ++i) {
+    // Names repeat (every 997th) and run against the storage order.
+    std::string n = "p" + std::to_string(100000 + (i * 7919) % 997);
+    std::u16string name(n.begin(), n.end());
+    int64_t id = 0;
+    std::vector<Value> row(t->columns().size());
+    row[t->ColumnIndex(u"姓名")] = name;
+    row[t->ColumnIndex(u"个人简介")] = name + u" 的简介";
+    ASSERT_TRUE(t->Insert(row, nullptr, &id).ok());
+    want.push_back({name, id});
+  }
+  ASSERT_TRUE(db->Commit().ok());
+  // Equal names keep storage order, which is insertion order here.
+  std::stable_sort(want.begin(), want.end(), [](auto& a, auto& b) { return a.first < b.first; });
+
+  std::unique_ptr<RecordSet> rs;
+  ASSERT_TRUE(ExecuteQuery(db.get(), u"select [ID],[姓名],[个人简介] from [用户信息表] order by [姓名] asc", &rs).ok());
+  for (int pass = 0; pass < 2; ++pass) {
+    size_t k = 0;
+    for (; !rs->AtEnd(); ++k) {
+      ASSERT_LT(k, want.size());
+      Value id, name, profile;
+      ASSERT_TRUE(rs->Get(0, &id).ok());
+      ASSERT_TRUE(rs->Get(1, &name).ok());
+      ASSERT_TRUE(rs->Get(2, &profile).ok());
+      ASSERT_EQ(ValueToText(id), ValueToText(Value(want[k].second))) << k;
+      ASSERT_EQ(ValueToText(name), want[k].first) << k;
+      ASSERT_EQ(ValueToText(profile), want[k].first + u" 的简介") << k;
+      ASSERT_TRUE(rs->MoveNext().ok());
+    }
+    EXPECT_EQ(k, want.size());
+    ASSERT_TRUE(rs->MoveFirst().ok());
+  }
+  rs.reset();
+
+  // Descending with TOP and a filter.
+  auto rows = All(db.get(), u"select top 1500 [ID] from [用户信息表] where [ID] > 1000 order by [ID] desc");
+  ASSERT_EQ(rows.size(), 1500u);
+  for (size_t k = 0; k < rows.size(); ++k) EXPECT_EQ(rows[k][0], ValueToText(Value(int64_t(kRows - k))));
+  db.reset();
+  std::filesystem::remove(path);
 }
 
 }  // namespace
