@@ -103,6 +103,10 @@ class Cursor {
   virtual RowId row_id() const = 0;
   // The current row's value of column i; long values are read whole.
   virtual Status Get(int column, Value* out) = 0;
+  // The current row's stored bytes (long values as references), for
+  // Table::Fetch to decode again later without reading the row; null when
+  // the cursor cannot give them.
+  virtual const std::string* row_bytes() const { return nullptr; }
 };
 
 class Table {
@@ -120,8 +124,10 @@ class Table {
   virtual Status Seek(int index, const std::vector<Value>& key, std::unique_ptr<Cursor>* out) = 0;
   virtual Status Read(RowId id, int column, Value* out) = 0;
   // The rows with these ids, in this order; each row's bytes are read once
-  // per position, its columns decoded as they are asked for.
-  virtual std::unique_ptr<Cursor> Fetch(std::vector<RowId> ids) = 0;
+  // per position, its columns decoded as they are asked for. rows, when not
+  // empty, holds each id's row_bytes() as a cursor of this table gave them
+  // in the same read transaction: they are used instead of reading again.
+  virtual std::unique_ptr<Cursor> Fetch(std::vector<RowId> ids, std::vector<std::string> rows = {}) = 0;
 
   // values has one entry per column; a null for an auto-number column takes
   // the next number. The assigned auto-number, if any, goes to *autonumber.

@@ -271,6 +271,31 @@ class PagerImpl : public Pager {
     DropCache();
   }
 
+  void Prefetch(const uint32_t* pages, size_t n) override {
+    if ((nread_ == 0 && !in_write_) || !broken_.ok()) return;
+    const uint32_t limit = in_write_ ? pages_ : page_count();  // staged pages are not on disk
+    size_t i = 0;
+    while (i < n) {
+      const uint32_t first = pages[i];
+      if (first >= limit || cache_.count(first) || overlay_index_.count(first)) {
+        ++i;
+        continue;
+      }
+      uint32_t run = 1;
+      while (i + run < n && run < kReadAhead && pages[i + run] == first + run && first + run < limit &&
+             !cache_.count(first + run) && !overlay_index_.count(first + run))
+        ++run;
+      if (!run_buf_) run_buf_.reset(new uint8_t[kReadAhead * kPageSize]);
+      if (!file_->Read(uint64_t(first) * kPageSize, run * kPageSize, run_buf_.get()).ok()) return;
+      for (uint32_t k = 0; k < run; ++k) {
+        Buffer slot = Take();
+        memcpy(slot.get(), run_buf_.get() + size_t(k) * kPageSize, kPageSize);
+        cache_[first + k] = std::move(slot);
+      }
+      i += run;
+    }
+  }
+
   Status Put(uint32_t page, const uint8_t* data) override {
     if (!in_write_) return Status::InvalidArgument("Put outside a write transaction");
     MDB_RETURN_IF_ERROR(broken_);

@@ -59,6 +59,10 @@ class Pager {
   // (a record set walking a big table) the pager may then let cached pages go
   // to keep its memory bounded. Elsewhere it does nothing.
   virtual void TrimCache() = 0;
+  // A hint that these pages (ascending) are wanted soon inside the current
+  // transaction: they are read into the cache in as few reads as their runs
+  // allow. Errors are left for the Get that follows to report.
+  virtual void Prefetch(const uint32_t* pages, size_t n) = 0;
   // Stages a new image of an existing or appended page (write transaction).
   virtual Status Put(uint32_t page, const uint8_t* data) = 0;
   // Stages a zero-filled page past the current end; returns its number.

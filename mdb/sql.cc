@@ -163,8 +163,9 @@ class QueryRecordSet : public RecordSet {
     cursor_.reset();
     if (!stmt_.order.empty()) {
       std::vector<RowId> ids;
-      MDB_RETURN_IF_ERROR(Sort(&ids));
-      cursor_ = table_->Fetch(std::move(ids));
+      std::vector<std::string> rows;
+      MDB_RETURN_IF_ERROR(Sort(&ids, &rows));
+      cursor_ = table_->Fetch(std::move(ids), std::move(rows));
       MDB_RETURN_IF_ERROR(NextSorted());
     } else {
       MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor_));
@@ -205,7 +206,11 @@ class QueryRecordSet : public RecordSet {
   struct SortRow {
     std::vector<std::string> keys;
     RowId id;
+    std::string row;  // the stored bytes, while they fit the budget
   };
+  // Rows sorted in memory keep their bytes up to this much; beyond it they
+  // are read again by id after the sort.
+  static constexpr size_t kSortRowBudget = 16 << 20;
 
   // Moves the cursor to the next row that satisfies the WHERE clause.
   Status Advance() {
@@ -237,8 +242,10 @@ class QueryRecordSet : public RecordSet {
   }
 
   // Keeps only the sort keys and row ids while sorting; rows are read again by id.
-  Status Sort(std::vector<RowId>* ids) {
+  Status Sort(std::vector<RowId>* ids, std::vector<std::string>* rows) {
     std::vector<SortRow> sorted;
+    bool keep_rows = true;
+    size_t row_bytes = 0;
     std::unique_ptr<Cursor> cursor;
     MDB_RETURN_IF_ERROR(OpenRows(table_.get(), stmt_.where.get(), &cursor));
     CursorRow row(cursor.get(), table_->columns().size());
@@ -250,6 +257,16 @@ class QueryRecordSet : public RecordSet {
       if (!keep) continue;
       SortRow r;
       r.id = cursor->row_id();
+      if (keep_rows) {
+        const std::string* bytes = cursor->row_bytes();
+        if (bytes && row_bytes + bytes->size() <= kSortRowBudget) {
+          r.row = *bytes;
+          row_bytes += bytes->size();
+        } else {
+          keep_rows = false;
+          for (SortRow& s : sorted) std::string().swap(s.row);
+        }
+      }
       for (const auto& o : stmt_.order) {
         Value v;
         MDB_RETURN_IF_ERROR(Eval(*o.expr, &ctx, &v));
@@ -270,6 +287,10 @@ class QueryRecordSet : public RecordSet {
     });
     ids->reserve(sorted.size());
     for (const SortRow& r : sorted) ids->push_back(r.id);
+    if (keep_rows && !sorted.empty()) {
+      rows->reserve(sorted.size());
+      for (SortRow& r : sorted) rows->push_back(std::move(r.row));
+    }
     return Status::OK();
   }
 

@@ -108,7 +108,13 @@ namespace {
 // what a scan of their pages costs while memory holds one batch of rows.
 class ListCursor : public Cursor {
  public:
-  ListCursor(TableImpl* t, std::vector<RowId> ids) : t_(t), ids_(std::move(ids)) {}
+  ListCursor(TableImpl* t, std::vector<RowId> ids, std::vector<std::string> rows)
+      : t_(t), ids_(std::move(ids)), given_(rows.size() == ids_.size() && !rows.empty()) {
+    if (given_) {
+      rows_ = std::move(rows);
+      batch_end_ = ids_.size();
+    }
+  }
 
   bool Next() override {
     fields_.clear();
@@ -130,6 +136,9 @@ class ListCursor : public Cursor {
   }
   Status status() const override { return status_; }
   RowId row_id() const override { return pos_ < ids_.size() ? ids_[pos_] : RowId{}; }
+  const std::string* row_bytes() const override {
+    return fields_.empty() ? nullptr : &rows_[pos_ - batch_start_];
+  }
   Status Get(int column, Value* out) override {
     const auto& columns = t_->def().columns;
     if (column < 0 || size_t(column) >= columns.size()) return Status::InvalidArgument("no such column");
@@ -143,6 +152,7 @@ class ListCursor : public Cursor {
 
  private:
   static constexpr size_t kBatch = 4096;
+  static constexpr size_t kChunkPages = 32;
 
   Status LoadBatch() {
     // Small at first: a caller may want only the first row or two.
@@ -160,10 +170,23 @@ class ListCursor : public Cursor {
     });
     ReadScope scope(t_->pager());
     MDB_RETURN_IF_ERROR(scope.status());
-    for (size_t i : order) {
-      // Rows are copied out, so nothing of the pager's is held between them.
-      t_->pager()->TrimCache();
-      MDB_RETURN_IF_ERROR(t_->ReadRowBytes(ids_[batch_start_ + i], &rows_[i]));
+    Pager* pager = t_->pager();
+    std::vector<uint32_t> pages;
+    for (size_t k = 0; k < n;) {
+      // The next rows on up to 32 pages: those pages read together, then the
+      // rows copied out (nothing of the pager's is held between chunks).
+      pages.clear();
+      size_t end = k;
+      for (; end < n; ++end) {
+        const uint32_t pg = ids_[batch_start_ + order[end]].page;
+        if (pages.empty() || pages.back() != pg) {
+          if (pages.size() == kChunkPages) break;
+          pages.push_back(pg);
+        }
+      }
+      pager->TrimCache();
+      pager->Prefetch(pages.data(), pages.size());
+      for (; k < end; ++k) MDB_RETURN_IF_ERROR(t_->ReadRowBytes(ids_[batch_start_ + order[k]], &rows_[order[k]]));
     }
     return Status::OK();
   }
@@ -171,6 +194,7 @@ class ListCursor : public Cursor {
   TableImpl* t_;
   std::vector<RowId> ids_;
   size_t pos_ = size_t(-1);
+  bool given_;  // rows_ holds every row from the start
   size_t batch_ = 0, batch_start_ = 0, batch_end_ = 0;
   Status status_;
   std::vector<std::string> rows_;  // the batch's rows, in the cursor's order
@@ -179,8 +203,8 @@ class ListCursor : public Cursor {
 
 }  // namespace
 
-std::unique_ptr<Cursor> TableImpl::Fetch(std::vector<RowId> ids) {
-  return std::make_unique<ListCursor>(this, std::move(ids));
+std::unique_ptr<Cursor> TableImpl::Fetch(std::vector<RowId> ids, std::vector<std::string> rows) {
+  return std::make_unique<ListCursor>(this, std::move(ids), std::move(rows));
 }
 
 Status TableImpl::ReadRowBytes(RowId id, std::string* row) {

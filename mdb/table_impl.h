@@ -29,7 +29,7 @@ class TableImpl : public Table {
   std::unique_ptr<Cursor> Scan() override;
   Status Seek(int index, const std::vector<Value>& key, std::unique_ptr<Cursor>* out) override;
   Status Read(RowId id, int column, Value* out) override;
-  std::unique_ptr<Cursor> Fetch(std::vector<RowId> ids) override;
+  std::unique_ptr<Cursor> Fetch(std::vector<RowId> ids, std::vector<std::string> rows = {}) override;
 
   Status Insert(const std::vector<Value>& values, RowId* id, int64_t* autonumber) override;
   Status Update(RowId id, const std::vector<std::pair<int, Value>>& changes, RowId* moved_to) override;

@@ -1,5 +1,6 @@
 #include "mdb/table_scan.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,15 @@ class ScanCursor : public Cursor {
           done_ = true;
           return false;
         }
-        page_no_ = pages_[next_page_++];
         // Rows are copied out, so nothing of the pager's is held between
-        // pages: a long scan's memory stays flat.
-        pager_->TrimCache();
+        // pages: a long scan's memory stays flat. The next pages of the
+        // table are read ahead together, skipping pages of other objects.
+        if (next_page_ >= prefetched_) {
+          pager_->TrimCache();
+          prefetched_ = std::min(pages_.size(), next_page_ + kPrefetch);
+          pager_->Prefetch(pages_.data() + next_page_, prefetched_ - next_page_);
+        }
+        page_no_ = pages_[next_page_++];
         status_ = CopyPage(pager_, page_no_, page_);
         if (!status_.ok()) return false;
         next_row_ = 0;
@@ -67,6 +73,7 @@ class ScanCursor : public Cursor {
 
   Status status() const override { return status_; }
   RowId row_id() const override { return id_; }
+  const std::string* row_bytes() const override { return fields_.empty() ? nullptr : &row_; }
 
   Status Get(int column, Value* out) override {
     if (column < 0 || size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
@@ -81,7 +88,8 @@ class ScanCursor : public Cursor {
   Status status_;
   bool started_ = false, done_ = false;
   std::vector<uint32_t> pages_;
-  size_t next_page_ = 0;
+  static constexpr size_t kPrefetch = 32;
+  size_t next_page_ = 0, prefetched_ = 0;
   uint32_t page_no_ = 0;
   uint8_t page_[jet4::kPageSize];
   uint16_t next_row_ = 0, row_count_ = 0;

@@ -256,6 +256,38 @@ TEST(Select, LargeSortedResultsKeepEveryRowWhole) {
   }
   rs.reset();
 
+  // Rows fetched by id alone, in an order unrelated to storage, come back
+  // in batches; each must be the row its id names.
+  {
+    std::vector<RowId> ids;
+    std::vector<std::u16string> names;
+    auto scan = t->Scan();
+    const int name_col = t->ColumnIndex(u"姓名");
+    while (scan->Next()) {
+      Value v;
+      ASSERT_TRUE(scan->Get(name_col, &v).ok());
+      ids.push_back(scan->row_id());
+      names.push_back(ValueToText(v));
+    }
+    ASSERT_EQ(ids.size(), size_t(kRows));
+    std::vector<size_t> shuffled;
+    for (size_t i = 0; i < ids.size(); ++i) shuffled.push_back((i * 7919) % ids.size());
+    std::vector<RowId> wanted;
+    for (size_t i : shuffled) wanted.push_back(ids[i]);
+    auto fetched = t->Fetch(wanted);
+    size_t k = 0;
+    while (fetched->Next()) {
+      ASSERT_LT(k, shuffled.size());
+      EXPECT_EQ(fetched->row_id(), ids[shuffled[k]]);
+      Value v;
+      ASSERT_TRUE(fetched->Get(name_col, &v).ok());
+      ASSERT_EQ(ValueToText(v), names[shuffled[k]]) << k;
+      ++k;
+    }
+    EXPECT_TRUE(fetched->status().ok());
+    EXPECT_EQ(k, shuffled.size());
+  }
+
   // Descending with TOP and a filter.
   auto rows = All(db.get(), u"select top 1500 [ID] from [用户信息表] where [ID] > 1000 order by [ID] desc");
   ASSERT_EQ(rows.size(), 1500u);
