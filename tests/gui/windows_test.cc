@@ -420,6 +420,47 @@ TEST(ListView, RowsAndRowValues) {
   rt::DeleteAllItems(list);
   EXPECT_EQ(SendMessageW(hwnd, LVM_GETITEMCOUNT, 0, 0), 0);
   EXPECT_EQ(rt::InsertItem(list, "赵六", 1), 0);
+  EXPECT_EQ(cell(0, 0), Wide("赵六"));
+  EXPECT_EQ(cell(0, 1), L"");  // nothing left from the rows before
+  EXPECT_EQ(rt::GetItemData(list, 0), 1);
+}
+
+// Rows past the first few thousand, deleted from the middle, and a shorter
+// list filled in after them.
+TEST(ListView, LongListsKeepEachRowsTexts) {
+  Loaded w(WindowId::Main);
+  const rt::ControlRef list{WindowId::Main, "超级列表框1"};
+  HWND hwnd = ControlHwnd(WindowId::Main, "超级列表框1");
+  auto cell = [&](int row, int col) {
+    wchar_t buf[64] = {};
+    LVITEMW item = {};
+    item.iSubItem = col;
+    item.pszText = buf;
+    item.cchTextMax = 64;
+    SendMessageW(hwnd, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return std::wstring(buf);
+  };
+  const int kRows = 2500;
+  for (int i = 0; i < kRows; ++i) {
+    ASSERT_EQ(rt::InsertItem(list, "行" + std::to_string(i), i), i);
+    rt::SetItemText(list, i, 2, std::to_string(i * 7));
+  }
+  rt::DeleteItem(list, 1000);
+  EXPECT_EQ(SendMessageW(hwnd, LVM_GETITEMCOUNT, 0, 0), kRows - 1);
+  for (int row : {0, 999, 1000, 1023, 1024, 2047, 2048, kRows - 2}) {
+    int was = row < 1000 ? row : row + 1;
+    EXPECT_EQ(cell(row, 0), Wide(("行" + std::to_string(was)).c_str())) << row;
+    EXPECT_EQ(cell(row, 2), Wide(std::to_string(was * 7).c_str())) << row;
+    EXPECT_EQ(rt::GetItemData(list, row), was) << row;
+  }
+  EXPECT_EQ(cell(kRows - 1, 0), L"");  // gone
+  rt::DeleteAllItems(list);
+  for (int i = 0; i < 3; ++i) rt::InsertItem(list, "新", 100 + i);
+  EXPECT_EQ(SendMessageW(hwnd, LVM_GETITEMCOUNT, 0, 0), 3);
+  EXPECT_EQ(cell(2, 0), Wide("新"));
+  EXPECT_EQ(cell(2, 2), L"");
+  EXPECT_EQ(rt::GetItemData(list, 2), 102);
+  rt::DeleteAllItems(list);
 }
 
 // The rows live in the runtime and the control only shows them (a virtual

@@ -295,7 +295,10 @@ bool Win32Runtime::CreateControls(Window* w) {
     c.hwnd = CreateControl(w, def, c.id);
     bool visual = def.kind != rt::ControlKind::CommonDialog && def.kind != rt::ControlKind::Database;
     if (visual && c.hwnd == nullptr) return false;
-    if (def.kind == rt::ControlKind::ListView) c.list = std::make_unique<ListModel>();
+    if (def.kind == rt::ControlKind::ListView) {
+      c.list = std::make_unique<ListModel>();
+      c.list->columns = static_cast<size_t>(std::max(def.column_count, 1));
+    }
     w->controls.push_back(std::move(c));
     // The reserve above keeps this address for the window's life.
     Control* placed = &w->controls.back();
@@ -412,12 +415,12 @@ LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, L
         for (Control& c : w->controls)
           if (c.hwnd == hdr->hwndFrom && c.list && (di->item.mask & LVIF_TEXT) && di->item.pszText != nullptr &&
               di->item.cchTextMax > 0) {
-            const std::wstring* text = nullptr;
+            ListModel& m = *c.list;
+            std::wstring text;
             size_t row = static_cast<size_t>(di->item.iItem), col = static_cast<size_t>(di->item.iSubItem);
-            if (di->item.iItem >= 0 && row < c.list->rows.size() && col < c.list->rows[row].cells.size())
-              text = &c.list->rows[row].cells[col];
-            size_t n = text != nullptr ? std::min(text->size(), static_cast<size_t>(di->item.cchTextMax - 1)) : 0;
-            if (n > 0) memcpy(di->item.pszText, text->data(), n * sizeof(wchar_t));
+            if (di->item.iItem >= 0 && row < m.rows() && col < m.columns) text = Wide(m.cell(row, col));
+            size_t n = std::min(text.size(), static_cast<size_t>(di->item.cchTextMax - 1));
+            if (n > 0) memcpy(di->item.pszText, text.data(), n * sizeof(wchar_t));
             di->item.pszText[n] = L'\0';
           }
         return 0;
@@ -643,16 +646,30 @@ LRESULT CALLBACK Win32Runtime::ListViewProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
   return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
+size_t Win32Runtime::ListModel::Append(int32_t value) {
+  size_t row = values.size();
+  if (row / kBlockRows == blocks.size()) blocks.push_back(std::make_unique<rt::Text[]>(kBlockRows * columns));
+  for (size_t col = 0; col < columns; ++col) cell(row, col).clear();
+  values.push_back(value);
+  return row;
+}
+
+void Win32Runtime::ListModel::Erase(size_t row) {
+  for (size_t r = row; r + 1 < rows(); ++r)
+    for (size_t col = 0; col < columns; ++col) cell(r, col).swap(cell(r + 1, col));
+  values.erase(values.begin() + static_cast<ptrdiff_t>(row));
+}
+
 void Win32Runtime::FlushRows(Control* c) {
   c->list->count_pending = false;
-  SendMessageW(c->hwnd, LVM_SETITEMCOUNT, c->list->rows.size(), LVSICF_NOSCROLL);
+  SendMessageW(c->hwnd, LVM_SETITEMCOUNT, c->list->rows(), LVSICF_NOSCROLL);
   InvalidateRect(c->hwnd, nullptr, TRUE);
 }
 
 void Win32Runtime::DeleteAllItems(const rt::ControlRef& ref) {
   Control* c = Find(ref, rt::ControlKind::ListView);
   if (c == nullptr) return;
-  c->list->rows.clear();
+  c->list->values.clear();
   c->list->count_pending = false;
   SendMessageW(c->hwnd, LVM_DELETEALLITEMS, 0, 0);
   SendMessageW(c->hwnd, LVM_SETITEMCOUNT, 0, 0);
@@ -662,40 +679,36 @@ int Win32Runtime::InsertItem(const rt::ControlRef& ref, const rt::Text& title, i
   Control* c = Find(ref, rt::ControlKind::ListView);
   if (c == nullptr) return -1;
   ListModel& m = *c->list;
-  ListRow row;
-  row.cells.push_back(Wide(title));
-  row.value = row_value;
-  m.rows.push_back(std::move(row));
+  size_t row = m.Append(row_value);
+  m.cell(row, 0) = title;
   if (!m.count_pending) {
     m.count_pending = true;
     PostMessageW(c->hwnd, kFlushRows, 0, 0);
   }
-  return static_cast<int>(m.rows.size() - 1);
+  return static_cast<int>(row);
 }
 
 void Win32Runtime::SetItemText(const rt::ControlRef& ref, int row, int column, const rt::Text& text) {
   Control* c = Find(ref, rt::ControlKind::ListView);
   if (c == nullptr || row < 0 || column < 0 || column >= c->def->column_count) return;
   ListModel& m = *c->list;
-  if (static_cast<size_t>(row) >= m.rows.size()) return;
-  std::vector<std::wstring>& cells = m.rows[row].cells;
-  if (cells.size() <= static_cast<size_t>(column)) cells.resize(column + 1);
-  cells[column] = Wide(text);
+  if (static_cast<size_t>(row) >= m.rows()) return;
+  m.cell(row, column) = text;
   // Rows not yet shown are painted with the whole list later.
   if (!m.count_pending) SendMessageW(c->hwnd, LVM_REDRAWITEMS, row, row);
 }
 
 int32_t Win32Runtime::GetItemData(const rt::ControlRef& ref, int row) {
   Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows.size()) return 0;
-  return c->list->rows[row].value;
+  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows()) return 0;
+  return c->list->values[row];
 }
 
 void Win32Runtime::DeleteItem(const rt::ControlRef& ref, int row) {
   Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows.size()) return;
+  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows()) return;
   if (c->list->count_pending) FlushRows(c);
-  c->list->rows.erase(c->list->rows.begin() + row);
+  c->list->Erase(static_cast<size_t>(row));
   // The control moves its selection up with the rows.
   SendMessageW(c->hwnd, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
 }

@@ -60,14 +60,21 @@ class Win32Runtime : public rt::Runtime {
 
  private:
   // A list view's rows live here; the control only shows them (owner data),
-  // so appending a row costs no more than storing it.
-  struct ListRow {
-    std::vector<std::wstring> cells;
-    int32_t value = 0;
-  };
+  // so appending a row costs no more than storing it. The cells keep the GBK
+  // the program gave, so only the rows on screen are ever converted. They sit
+  // in blocks of rows that never move, kept with the room of their texts for
+  // the next fill: a row needs no allocation of its own, a refill hardly any.
   struct ListModel {
-    std::vector<ListRow> rows;
+    static constexpr size_t kBlockRows = 1024;
+    size_t columns = 1;
+    std::vector<std::unique_ptr<rt::Text[]>> blocks;  // kBlockRows rows of cells each
+    std::vector<int32_t> values;                      // one per row
     bool count_pending = false;  // rows appended that the control has not been told of
+
+    size_t rows() const { return values.size(); }
+    rt::Text& cell(size_t row, size_t col) { return blocks[row / kBlockRows][row % kBlockRows * columns + col]; }
+    size_t Append(int32_t value);  // a row of empty cells; its number
+    void Erase(size_t row);
   };
   struct Control {
     const rt::ControlDef* def = nullptr;
