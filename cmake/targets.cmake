@@ -49,7 +49,7 @@ if(WIN32)
   usermgr_glob(VORTA_WIN_SOURCES vorta/win32)
   add_library(vorta SHARED ${VORTA_WIN_SOURCES} ${PROJECT_SOURCE_DIR}/vorta/win32/vorta.rc)
   target_compile_options(vorta PRIVATE ${USERMGR_GBK_FLAGS})
-  target_link_libraries(vorta PRIVATE vorta_core comctl32 gdiplus comdlg32 ole32 uuid shcore)
+  target_link_libraries(vorta PRIVATE vorta_core comctl32 gdiplus ole32 uuid shcore)
   set_target_properties(vorta PROPERTIES PREFIX "" OUTPUT_NAME "vorta" SUFFIX ".vlr")
   # GetNewSock is found by its plain name, also in the 32-bit build (stdcall).
   target_link_options(vorta PRIVATE -Wl,--kill-at)

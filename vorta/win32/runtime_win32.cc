@@ -619,6 +619,17 @@ bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) {
   const rt::WindowDef* def = WindowDefOf(image_, ref.window);
   const rt::ControlDef* cd = def != nullptr && ref.name != nullptr ? ControlDefOf(*def, ref.name) : nullptr;
   if (cd == nullptr || cd->kind != rt::ControlKind::CommonDialog) return false;
+  // The dialog's library brings the shell's with it: it is loaded when a
+  // dialog is first wanted rather than with the program.
+  using OpenFileNameFunction = BOOL(WINAPI*)(OPENFILENAMEW*);
+  static const OpenFileNameFunction get_open_file_name = [] {
+    HMODULE dialogs = LoadLibraryW(L"comdlg32.dll");
+    return dialogs != nullptr
+               ? reinterpret_cast<OpenFileNameFunction>(
+                     reinterpret_cast<void*>(GetProcAddress(dialogs, "GetOpenFileNameW")))
+               : nullptr;
+  }();
+  if (get_open_file_name == nullptr) return false;
   Window* w = FindLoaded(ref.window);
   std::wstring buffer(32768, L'\0');
   OPENFILENAMEW ofn = {};
@@ -627,7 +638,7 @@ bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) {
   ofn.lpstrFile = buffer.data();
   ofn.nMaxFile = static_cast<DWORD>(buffer.size());
   ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameW(&ofn)) return false;
+  if (!get_open_file_name(&ofn)) return false;
   buffer.resize(wcslen(buffer.c_str()));
   file_names_[{ref.window, ref.name}] = Gbk(buffer);
   return true;
