@@ -232,14 +232,20 @@ Status Analyze(File* file, uint64_t size, const std::string& path, Recovery* out
     MDB_RETURN_IF_ERROR(file->Read(uint64_t(full) * kPageSize, kHeaderSize, page.data()));
     if (DecodeHeader(page.data(), &h)) have_old = true, old_pages = h.old_pages;
   }
+  // A damaged or hostile tail could hold many trailers; real ones need two
+  // tries at most (an unfinished journal, then the one before it).
+  int tries = 0;
   for (uint32_t p = full; p > 1; --p) {
     MDB_RETURN_IF_ERROR(ReadPage(file, p - 1, page.data()));
     if (DecodeHeader(page.data(), &h)) {
       if (!have_old) have_old = true, old_pages = h.old_pages;
-      if (h.kind == kTrailer) {
+      if (h.kind == kTrailer && tries < 8) {
+        ++tries;
         bool found = false;
         MDB_RETURN_IF_ERROR(ReadTrailer(file, p, out, &found));
         if (found) return Status::OK();
+        // The rest of this trailer ends no other journal.
+        if (h.aux > 1 && h.aux < p) p -= h.aux - 1;
       }
     } else if (page[0] != kMagic[0] && !AllZero(page.data(), kPageSize)) {
       break;
