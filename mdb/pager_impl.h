@@ -42,7 +42,10 @@ struct PageHeader {
 void EncodeHeader(const PageHeader& h, uint8_t* out);
 bool DecodeHeader(const uint8_t* in, PageHeader* h);
 
+// CRC-32C; the processor's instruction when it has one, else tables.
 uint32_t Crc32(const void* data, size_t n, uint32_t crc = 0);
+// Always the tables, for tests that hold both ways to one definition.
+uint32_t Crc32Portable(const void* data, size_t n, uint32_t crc = 0);
 
 // A modified page as the trailer lists it.
 struct Entry {
