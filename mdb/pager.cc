@@ -233,7 +233,7 @@ class PagerImpl : public Pager {
       // next transaction tries again if this fails as well.
       RecoverExclusive();
     }
-    EndWrite();
+    EndWrite(/*committed=*/true);
     return Status::OK();
   }
 
@@ -427,15 +427,18 @@ class PagerImpl : public Pager {
   // crashed commit forward or back first when this pager may write.
   Status StartSnapshot() {
     if (!keep_loose_) loose_.clear();
-    DropCache();
-    MDB_RETURN_IF_ERROR(AcquireShared());
-    Status s = LoadState();
+    Status s = AcquireShared();
+    if (s.ok()) s = LoadState();
+    // While the file still ends in our own last journal nobody else has
+    // committed since (a writer first finishes that journal), so the pages
+    // cached by our last transactions are still the file's.
+    if (!s.ok() || !lazy_.on) DropCache();
     if (!s.ok()) EndSnapshot();
     return s;
   }
 
   void EndSnapshot() {
-    DropCache();
+    if (!lazy_.on || cache_.size() > kCacheBudget) DropCache();
     ClearOverlay();
     if (shared_) {
       file_->Unlock(journal::kSharedByte, 1);
@@ -521,10 +524,13 @@ class PagerImpl : public Pager {
     overlay_index_.clear();
   }
 
-  void EndWrite() {
+  // committed: the staged pages are the file's now and stay cached.
+  void EndWrite(bool committed = false) {
+    if (committed) {
+      for (auto& [p, buf] : staged_) cache_[p] = std::move(buf);
+    }
     staged_.clear();
     appended_ = 0;
-    DropCache();
     in_write_ = false;
     if (exclusive_) ReleaseExclusive();
     UnlockReserved();

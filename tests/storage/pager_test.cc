@@ -440,6 +440,41 @@ TEST(PagerLockTest, PagersInOneProcess) {
   b->Rollback();
 }
 
+// A pager keeps its cache from one transaction to the next only while the
+// file still ends in its own last journal. Another pager's commit of the
+// same shape (same length, same pages) must still be seen.
+TEST(PagerLockTest, KeptCacheNeverHidesAnotherCommit) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(4));
+  std::unique_ptr<Pager> a, b;
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &a).ok());
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &b).ok());
+  for (uint8_t round = 1; round <= 3; ++round) {
+    ASSERT_TRUE(a->BeginWrite().ok());
+    ASSERT_TRUE(PutPage(a.get(), 2, MakePage(2, round)).ok());
+    ASSERT_TRUE(a->Commit().ok());
+    ASSERT_TRUE(a->BeginRead().ok());
+    EXPECT_EQ(GetPage(a.get(), 2), MakePage(2, round));
+    EXPECT_EQ(GetPage(a.get(), 3), MakePage(3, 0));
+    a->EndRead();
+    // b finishes a's journal, then commits the same pages with other bytes.
+    ASSERT_TRUE(b->BeginWrite().ok());
+    EXPECT_EQ(GetPage(b.get(), 2), MakePage(2, round));
+    ASSERT_TRUE(PutPage(b.get(), 2, MakePage(2, round + 100)).ok());
+    ASSERT_TRUE(b->Commit().ok());
+    ASSERT_TRUE(a->BeginRead().ok());
+    EXPECT_EQ(GetPage(a.get(), 2), MakePage(2, round + 100)) << int(round);
+    a->EndRead();
+  }
+  // And after a's own rolled-back change, a reads what is committed.
+  ASSERT_TRUE(a->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(a.get(), 3, MakePage(3, 77)).ok());
+  a->Rollback();
+  EXPECT_EQ(GetPage(a.get(), 3), MakePage(3, 0));
+  EXPECT_EQ(GetPage(a.get(), 2), MakePage(2, 103));
+}
+
 constexpr int kIncrements = 150;
 
 uint64_t Counter(const std::string& page) {
