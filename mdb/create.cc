@@ -259,9 +259,29 @@ Status AddCatalogRows(DatabaseImpl* db, std::vector<TableSpec>& specs, const Cre
 
 }  // namespace
 
+namespace {
+
+Status BuildDatabase(Env* env, const std::string& path, const CreateOptions& options);
+
+}  // namespace
+
+// The file is built under a temporary name and takes its own name only when
+// complete, so a crash or an error never leaves a half-made database where
+// the program looks for one.
 Status Database::Create(Env* env, const std::string& path, const CreateOptions& options) {
   if (env->FileExists(path)) return Status::InvalidArgument("the file already exists: " + path);
   if (options.password.size() > 20) return Status::InvalidArgument("a database password has at most 20 characters");
+  const std::string building = path + ".creating";
+  if (env->FileExists(building)) MDB_RETURN_IF_ERROR(env->RemoveFile(building));  // a crashed attempt's
+  Status s = BuildDatabase(env, building, options);
+  if (s.ok()) s = env->RenameNoReplace(building, path);
+  if (!s.ok()) env->RemoveFile(building);
+  return s;
+}
+
+namespace {
+
+Status BuildDatabase(Env* env, const std::string& path, const CreateOptions& options) {
   {
     std::unique_ptr<File> f;
     MDB_RETURN_IF_ERROR(env->CreateFile(path, &f));
@@ -329,5 +349,7 @@ Status Database::Create(Env* env, const std::string& path, const CreateOptions& 
   }
   return impl->Commit();
 }
+
+}  // namespace
 
 }  // namespace mdb

@@ -34,6 +34,10 @@ class Env {
   virtual Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) = 0;
   virtual Status CreateFile(const std::string& path, std::unique_ptr<File>* out) = 0;  // fails if it exists
   virtual bool FileExists(const std::string& path) = 0;
+  // Gives the file `from` the name `to` in one step, durably; fails and
+  // changes nothing when `to` exists.
+  virtual Status RenameNoReplace(const std::string& from, const std::string& to) = 0;
+  virtual Status RemoveFile(const std::string& path) = 0;
   virtual void SleepMicros(int micros) = 0;
 
   // The process-wide default (POSIX or Win32).

@@ -133,6 +133,19 @@ class PosixFile : public File {
   bool writable_;
 };
 
+// A new name lasts a power cut only once its directory is synced.
+Status SyncDirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return PosixError("cannot open the folder of", path, errno);
+  int rc = fsync(fd);
+  int err = errno;
+  close(fd);
+  if (rc != 0) return PosixError("cannot sync the folder of", path, err);
+  return Status::OK();
+}
+
 class PosixEnv : public Env {
  public:
   Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) override {
@@ -155,6 +168,18 @@ class PosixEnv : public Env {
   }
 
   bool FileExists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
+
+  Status RenameNoReplace(const std::string& from, const std::string& to) override {
+    // A hard link fails when the name exists; then the old name goes.
+    if (link(from.c_str(), to.c_str()) != 0) return PosixError("cannot name the new file", to, errno);
+    if (unlink(from.c_str()) != 0) return PosixError("cannot remove", from, errno);
+    return SyncDirectoryOf(to);
+  }
+
+  Status RemoveFile(const std::string& path) override {
+    if (unlink(path.c_str()) != 0) return PosixError("cannot remove", path, errno);
+    return Status::OK();
+  }
 
   void SleepMicros(int micros) override {
     std::this_thread::sleep_for(std::chrono::microseconds(micros));

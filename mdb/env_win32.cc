@@ -159,6 +159,22 @@ class WinEnv : public Env {
     return ToWide(path, &w) && GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
+  Status RenameNoReplace(const std::string& from, const std::string& to) override {
+    std::wstring wf, wt;
+    if (!ToWide(from, &wf) || !ToWide(to, &wt)) return Status::InvalidArgument("the file name is not valid UTF-8: " + to);
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists.
+    if (!MoveFileExW(wf.c_str(), wt.c_str(), MOVEFILE_WRITE_THROUGH))
+      return WinError("cannot name the new file", to, GetLastError());
+    return Status::OK();
+  }
+
+  Status RemoveFile(const std::string& path) override {
+    std::wstring w;
+    if (!ToWide(path, &w)) return Status::InvalidArgument("the file name is not valid UTF-8: " + path);
+    if (!DeleteFileW(w.c_str())) return WinError("cannot remove", path, GetLastError());
+    return Status::OK();
+  }
+
   void SleepMicros(int micros) override { Sleep(static_cast<DWORD>((micros + 999) / 1000)); }
 
  private:

@@ -166,6 +166,24 @@ Status FaultInjectionEnv::CreateFile(const std::string& path, std::unique_ptr<Fi
 }
 
 bool FaultInjectionEnv::FileExists(const std::string& path) { return state_->base->FileExists(path); }
+
+Status FaultInjectionEnv::RenameNoReplace(const std::string& from, const std::string& to) {
+  {
+    std::lock_guard<std::mutex> l(state_->mu);
+    if (state_->crashed)
+      return state_->mode == CrashMode::kFail ? Status::IOError("the process was cut off") : Status::OK();
+  }
+  return state_->base->RenameNoReplace(from, to);
+}
+
+Status FaultInjectionEnv::RemoveFile(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> l(state_->mu);
+    if (state_->crashed)
+      return state_->mode == CrashMode::kFail ? Status::IOError("the process was cut off") : Status::OK();
+  }
+  return state_->base->RemoveFile(path);
+}
 void FaultInjectionEnv::SleepMicros(int micros) { state_->base->SleepMicros(micros); }
 
 void FaultInjectionEnv::FailNth(Op op, int n) {

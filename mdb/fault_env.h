@@ -27,6 +27,9 @@ class FaultInjectionEnv : public Env {
   Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) override;
   Status CreateFile(const std::string& path, std::unique_ptr<File>* out) override;
   bool FileExists(const std::string& path) override;
+  // After a crash these do nothing (kDrop) or fail (kFail), like writes.
+  Status RenameNoReplace(const std::string& from, const std::string& to) override;
+  Status RemoveFile(const std::string& path) override;
   void SleepMicros(int micros) override;
 
   // The n-th operation of that kind from now on (1-based) fails with an

@@ -82,6 +82,22 @@ bool MemEnv::FileExists(const std::string& path) {
   return store_->files.count(path) != 0;
 }
 
+Status MemEnv::RenameNoReplace(const std::string& from, const std::string& to) {
+  std::lock_guard<std::mutex> l(store_->mu);
+  auto it = store_->files.find(from);
+  if (it == store_->files.end()) return Status::NotFound(from + ": no such file");
+  if (store_->files.count(to)) return Status::IOError(to + ": file exists");
+  store_->files[to] = it->second;
+  store_->files.erase(from);
+  return Status::OK();
+}
+
+Status MemEnv::RemoveFile(const std::string& path) {
+  std::lock_guard<std::mutex> l(store_->mu);
+  if (!store_->files.erase(path)) return Status::NotFound(path + ": no such file");
+  return Status::OK();
+}
+
 void MemEnv::SetFile(const std::string& path, std::string contents) {
   std::lock_guard<std::mutex> l(store_->mu);
   store_->files[path] = std::make_shared<std::string>(std::move(contents));

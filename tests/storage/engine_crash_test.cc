@@ -495,3 +495,59 @@ TEST(EngineCostTest, PhotoInserts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A new database takes its name only when complete: cut off at any write,
+// with or without losing what was not synced, the name holds nothing or a
+// whole database, and creating it again works.
+TEST(EngineCrashTest, CreateCutOffLeavesNoHalfMadeDatabase) {
+  TempDir dir;
+  const std::string path = dir.File("access.mdb");
+  mdb::CreateOptions co;
+  co.password = kPassword;
+  int total = 0;
+  {
+    FaultInjectionEnv counting(Env::Default());
+    ASSERT_TRUE(Database::Create(&counting, path, co).ok());
+    total = counting.count(FaultInjectionEnv::Op::kWrite);
+  }
+  std::string whole;
+  {
+    std::unique_ptr<Database> db;
+    ASSERT_TRUE(OpenDb(Env::Default(), path, &db).ok());
+    ASSERT_TRUE(Dump(db.get(), &whole).ok());
+  }
+  ASSERT_GT(total, 3);
+  for (bool power_loss : {false, true}) {
+    for (int n = 1; n <= total; ++n) {
+      SCOPED_TRACE("cut off after write " + std::to_string(n) + (power_loss ? ", unsynced lost" : ""));
+      std::remove(path.c_str());
+      {
+        FaultInjectionEnv env(Env::Default());
+        env.set_lose_unsynced(power_loss);
+        env.CrashAfterWrite(n);
+        Database::Create(&env, path, co);
+        ASSERT_TRUE(env.crashed());
+      }
+      if (Env::Default()->FileExists(path)) {
+        std::unique_ptr<Database> db;
+        Status s = OpenDb(Env::Default(), path, &db);
+        ASSERT_TRUE(s.ok()) << s.ToString();
+        std::string seen;
+        ASSERT_TRUE(Dump(db.get(), &seen).ok());
+        EXPECT_EQ(seen, whole);
+        continue;
+      }
+      Status s = Database::Create(Env::Default(), path, co);
+      ASSERT_TRUE(s.ok()) << s.ToString();
+      EXPECT_FALSE(Env::Default()->FileExists(path + ".creating"));
+    }
+  }
+  // Creating over an existing file fails and leaves it alone.
+  const std::string before = ReadAll(path);
+  EXPECT_FALSE(Database::Create(Env::Default(), path, co).ok());
+  EXPECT_EQ(ReadAll(path), before);
+}
+
+}  // namespace
