@@ -285,13 +285,7 @@ class PagerImpl : public Pager {
       while (i + run < n && run < kReadAhead && pages[i + run] == first + run && first + run < limit &&
              !cache_.count(first + run) && !overlay_index_.count(first + run))
         ++run;
-      if (!run_buf_) run_buf_.reset(new uint8_t[kReadAhead * kPageSize]);
-      if (!file_->Read(uint64_t(first) * kPageSize, run * kPageSize, run_buf_.get()).ok()) return;
-      for (uint32_t k = 0; k < run; ++k) {
-        Buffer slot = Take();
-        memcpy(slot.get(), run_buf_.get() + size_t(k) * kPageSize, kPageSize);
-        cache_[first + k] = std::move(slot);
-      }
+      if (!ReadRun(first, run).ok()) return;
       i += run;
     }
   }
@@ -344,15 +338,8 @@ class PagerImpl : public Pager {
     if (!in_write_ && overlay_index_.empty() && page >= next_sequential_ &&
         page - next_sequential_ < kSequentialWindow) {
       const uint32_t run = std::min(kReadAhead, page_count() - page);
-      if (!run_buf_) run_buf_.reset(new uint8_t[kReadAhead * kPageSize]);
-      MDB_RETURN_IF_ERROR(file_->Read(uint64_t(page) * kPageSize, run * kPageSize, run_buf_.get()));
+      MDB_RETURN_IF_ERROR(ReadRun(page, run));
       next_sequential_ = page + run;
-      for (uint32_t i = 0; i < run; ++i) {
-        Buffer& slot = cache_[page + i];
-        if (slot) continue;  // cached already, perhaps handed out
-        slot = Take();
-        memcpy(slot.get(), run_buf_.get() + size_t(i) * kPageSize, kPageSize);
-      }
       *data = cache_[page].get();
       return Status::OK();
     }
@@ -366,6 +353,20 @@ class PagerImpl : public Pager {
     next_sequential_ = page + 1;
     *data = buf.get();
     cache_[page] = std::move(buf);
+    return Status::OK();
+  }
+
+  // Reads pages [first, first + run) with one call (run <= kReadAhead) into
+  // the cache; pages cached already keep their buffers, which callers may hold.
+  Status ReadRun(uint32_t first, uint32_t run) {
+    if (!run_buf_) run_buf_.reset(new uint8_t[kReadAhead * kPageSize]);
+    MDB_RETURN_IF_ERROR(file_->Read(uint64_t(first) * kPageSize, run * kPageSize, run_buf_.get()));
+    for (uint32_t k = 0; k < run; ++k) {
+      Buffer& slot = cache_[first + k];
+      if (slot) continue;
+      slot = Take();
+      memcpy(slot.get(), run_buf_.get() + size_t(k) * kPageSize, kPageSize);
+    }
     return Status::OK();
   }
 

@@ -355,6 +355,17 @@ TEST(PictureBox, KeepsProportionsAndCentres) {
 
 // --------------------------------------------------------------- list views
 
+// A list view cell's text as the control shows it.
+std::wstring CellText(HWND list, int row, int col) {
+  wchar_t buf[64] = {};
+  LVITEMW item = {};
+  item.iSubItem = col;
+  item.pszText = buf;
+  item.cchTextMax = 64;
+  SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  return std::wstring(buf);
+}
+
 TEST(ListView, ColumnsAsDefined) {
   for (WindowId id : {WindowId::Main, WindowId::Stats, WindowId::Admin}) {
     Loaded w(id);
@@ -397,15 +408,7 @@ TEST(ListView, RowsAndRowValues) {
   EXPECT_EQ(rt::GetItemData(list, -1), 0);
 
   HWND hwnd = ControlHwnd(WindowId::Stats, "超级列表框1");
-  auto cell = [&](int row, int col) {
-    wchar_t buf[64] = {};
-    LVITEMW item = {};
-    item.iSubItem = col;
-    item.pszText = buf;
-    item.cchTextMax = 64;
-    SendMessageW(hwnd, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    return std::wstring(buf);
-  };
+  auto cell = [&](int row, int col) { return CellText(hwnd, row, col); };
   EXPECT_EQ(cell(1, 0), Wide("李四"));
   EXPECT_EQ(cell(1, 1), Wide("男"));
   EXPECT_EQ(cell(1, 3), Wide("简介"));
@@ -431,15 +434,7 @@ TEST(ListView, LongListsKeepEachRowsTexts) {
   Loaded w(WindowId::Main);
   const rt::ControlRef list{WindowId::Main, "超级列表框1"};
   HWND hwnd = ControlHwnd(WindowId::Main, "超级列表框1");
-  auto cell = [&](int row, int col) {
-    wchar_t buf[64] = {};
-    LVITEMW item = {};
-    item.iSubItem = col;
-    item.pszText = buf;
-    item.cchTextMax = 64;
-    SendMessageW(hwnd, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    return std::wstring(buf);
-  };
+  auto cell = [&](int row, int col) { return CellText(hwnd, row, col); };
   const int kRows = 2500;
   for (int i = 0; i < kRows; ++i) {
     ASSERT_EQ(rt::InsertItem(list, "行" + std::to_string(i), i), i);
