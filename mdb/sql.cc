@@ -241,7 +241,8 @@ class QueryRecordSet : public RecordSet {
     return cursor_->status();
   }
 
-  // Keeps only the sort keys and row ids while sorting; rows are read again by id.
+  // The matching rows' ids in sort order, and their stored bytes when all of
+  // them fit the budget (else rows is left empty and they are read again).
   Status Sort(std::vector<RowId>* ids, std::vector<std::string>* rows) {
     std::vector<SortRow> sorted;
     bool keep_rows = true;
