@@ -18,6 +18,7 @@
 #include "mdb/mdb.h"
 #include "mdb/pager.h"
 #include "mdb/status.h"
+#include "mdb/index_key.h"
 #include "mdb/tdef.h"
 
 namespace mdb {
@@ -30,29 +31,6 @@ struct IndexEntry {
   std::string Bytes() const;
   bool operator<(const IndexEntry& o) const { return Bytes() < o.Bytes(); }
   bool operator==(const IndexEntry& o) const { return key == o.key && page == o.page && row == o.row; }
-};
-
-// Encodes the key of a row for an index. `values` follows TableDef::columns.
-// NotSupported when a key column's kind or a text's characters cannot be
-// encoded.
-Status EncodeIndexKey(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values,
-                      std::string* key);
-// Whether the engine can encode every key of this index (by column kinds).
-Status IndexEncodable(const TableDef& def, const RealIndexDef& index);
-// True when a key holds a null column value.
-bool KeyHasNull(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values);
-
-// Text of a key column as the index stores it (case folded); NotSupported
-// for a character outside the known collation.
-Status EncodeTextKey(const std::u16string& text, std::string* out);
-
-// While one is alive, text keys of characters outside the known collation
-// get a provisional code instead of NotSupported. Only for the catalog rows a
-// new file starts with; never for user tables.
-class CatalogKeyScope {
- public:
-  CatalogKeyScope();
-  ~CatalogKeyScope();
 };
 
 // Every leaf entry in index order, and the pages the tree uses.
