@@ -12,6 +12,7 @@
 #include "mdb/oadate.h"
 #include "ui/windows.h"
 #include "vorta/convert.h"
+#include "vorta/win32/list_view.h"
 #include "vorta/win32/picture_box.h"
 #include "vorta/win32/wide.h"
 
@@ -20,9 +21,6 @@ namespace vorta::win {
 namespace {
 
 const wchar_t kWindowClass[] = L"VortaWindow";
-// Posted to a list view after rows were appended: tells it the row count once
-// the handler has returned, if nothing else has done so by then.
-constexpr UINT kFlushRows = WM_APP + 1;
 
 Win32Runtime* g_self = nullptr;
 
@@ -219,8 +217,8 @@ HWND Win32Runtime::CreateControl(Window* w, const rt::ControlDef& def, int id) {
       break;
     case rt::ControlKind::ListView:
       cls = WC_LISTVIEWW;
-      ex_style |= WS_EX_CLIENTEDGE;
-      style |= LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA;
+      ex_style |= ListView::kExStyle;
+      style |= ListView::kStyle;
       caption.clear();
       break;
     case rt::ControlKind::CommonDialog:
@@ -265,20 +263,6 @@ HWND Win32Runtime::CreateControl(Window* w, const rt::ControlDef& def, int id) {
       SendMessageW(hwnd, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy-MM-dd"));
       break;
     }
-    case rt::ControlKind::ListView: {
-      DWORD lv_ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER;
-      SendMessageW(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, lv_ex, lv_ex);
-      for (int i = 0; i < def.column_count; ++i) {
-        std::wstring text = Wide(def.columns[i].caption);
-        LVCOLUMNW col = {};
-        col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        col.pszText = text.data();
-        col.cx = Scale(def.columns[i].width);
-        col.iSubItem = i;
-        SendMessageW(hwnd, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&col));
-      }
-      break;
-    }
     default:
       break;
   }
@@ -295,14 +279,8 @@ bool Win32Runtime::CreateControls(Window* w) {
     c.hwnd = CreateControl(w, def, c.id);
     bool visual = def.kind != rt::ControlKind::CommonDialog && def.kind != rt::ControlKind::Database;
     if (visual && c.hwnd == nullptr) return false;
-    if (def.kind == rt::ControlKind::ListView) {
-      c.list = std::make_unique<ListModel>();
-      c.list->columns = static_cast<size_t>(std::max(def.column_count, 1));
-    }
+    if (def.kind == rt::ControlKind::ListView) c.list = std::make_unique<ListView>(c.hwnd, def, dpi_);
     w->controls.push_back(std::move(c));
-    // The reserve above keeps this address for the window's life.
-    Control* placed = &w->controls.back();
-    if (placed->list) SetWindowSubclass(placed->hwnd, ListViewProc, 1, reinterpret_cast<DWORD_PTR>(placed));
   }
   // Group boxes stay behind the controls they frame.
   for (Control& c : w->controls)
@@ -411,26 +389,13 @@ LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, L
     case WM_NOTIFY: {
       auto* hdr = reinterpret_cast<NMHDR*>(lp);
       if (hdr->code == LVN_GETDISPINFOW) {
-        auto* di = reinterpret_cast<NMLVDISPINFOW*>(lp);
         for (Control& c : w->controls)
-          if (c.hwnd == hdr->hwndFrom && c.list && (di->item.mask & LVIF_TEXT) && di->item.pszText != nullptr &&
-              di->item.cchTextMax > 0) {
-            ListModel& m = *c.list;
-            std::wstring text;
-            size_t row = static_cast<size_t>(di->item.iItem), col = static_cast<size_t>(di->item.iSubItem);
-            if (di->item.iItem >= 0 && row < m.rows() && col < m.columns) text = Wide(m.cell(row, col));
-            size_t n = std::min(text.size(), static_cast<size_t>(di->item.cchTextMax - 1));
-            if (n > 0) memcpy(di->item.pszText, text.data(), n * sizeof(wchar_t));
-            di->item.pszText[n] = L'\0';
-          }
+          if (c.hwnd == hdr->hwndFrom && c.list) c.list->OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(lp));
         return 0;
       }
       if (hdr->code != LVN_ITEMCHANGED) break;
-      auto* nm = reinterpret_cast<NMLISTVIEW*>(lp);
       // Only a row that has just become the selected one counts.
-      bool gained = (nm->uChanged & LVIF_STATE) && (nm->uNewState & LVIS_SELECTED) &&
-                    !(nm->uOldState & LVIS_SELECTED) && nm->iItem >= 0;
-      if (!gained) break;
+      if (!ListView::GainsSelection(*reinterpret_cast<NMLISTVIEW*>(lp))) break;
       for (Control& c : w->controls)
         if (c.hwnd == hdr->hwndFrom && c.def->kind == rt::ControlKind::ListView) {
           Fire(c.def->on_current_row_changed);
@@ -508,8 +473,7 @@ rt::Value Win32Runtime::GetProperty(const rt::ControlRef& ref, rt::Prop prop) {
     case rt::Prop::CurrentRow: {
       Control* c = Find(ref, rt::ControlKind::ListView);
       if (c == nullptr) return rt::Value::FromInt(-1);
-      LRESULT i = SendMessageW(c->hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
-      return rt::Value::FromInt(i < 0 ? -1 : static_cast<int64_t>(i));
+      return rt::Value::FromInt(c->list->CurrentRow());
     }
     case rt::Prop::FileName: {
       auto it = file_names_.find({ref.window, ref.name != nullptr ? ref.name : ""});
@@ -581,17 +545,7 @@ void Win32Runtime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, const r
     case rt::Prop::CurrentRow: {
       Control* c = Find(ref, rt::ControlKind::ListView);
       if (c == nullptr || value.kind() != rt::Kind::Integer) return;
-      LVITEMW item = {};
-      item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-      item.state = 0;
-      SendMessageW(c->hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-      int64_t row = value.integer();
-      LRESULT count = SendMessageW(c->hwnd, LVM_GETITEMCOUNT, 0, 0);
-      if (row >= 0 && row < count) {
-        item.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageW(c->hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-        SendMessageW(c->hwnd, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
-      }
+      c->list->SetCurrentRow(value.integer());
       return;
     }
     case rt::Prop::FileName:
@@ -646,82 +600,26 @@ bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) {
 
 // --------------------------------------------------------------- list views
 
-LRESULT CALLBACK Win32Runtime::ListViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                            DWORD_PTR ref) {
-  auto* c = reinterpret_cast<Control*>(ref);
-  // Whatever reaches the control, from the program or from outside, sees
-  // every row appended so far.
-  if (msg != LVM_SETITEMCOUNT && c->list && c->list->count_pending) FlushRows(c);
-  if (msg == kFlushRows) return 0;
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, ListViewProc, id);
-  return DefSubclassProc(hwnd, msg, wp, lp);
-}
-
-size_t Win32Runtime::ListModel::Append(int32_t value) {
-  size_t row = values.size();
-  if (row / kBlockRows == blocks.size()) blocks.push_back(std::make_unique<rt::Text[]>(kBlockRows * columns));
-  for (size_t col = 0; col < columns; ++col) cell(row, col).clear();
-  values.push_back(value);
-  return row;
-}
-
-void Win32Runtime::ListModel::Erase(size_t row) {
-  for (size_t r = row; r + 1 < rows(); ++r)
-    for (size_t col = 0; col < columns; ++col) cell(r, col).swap(cell(r + 1, col));
-  values.erase(values.begin() + static_cast<ptrdiff_t>(row));
-}
-
-void Win32Runtime::FlushRows(Control* c) {
-  c->list->count_pending = false;
-  SendMessageW(c->hwnd, LVM_SETITEMCOUNT, c->list->rows(), LVSICF_NOSCROLL);
-  InvalidateRect(c->hwnd, nullptr, TRUE);
-}
-
 void Win32Runtime::DeleteAllItems(const rt::ControlRef& ref) {
-  Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr) return;
-  c->list->values.clear();
-  c->list->count_pending = false;
-  SendMessageW(c->hwnd, LVM_DELETEALLITEMS, 0, 0);
-  SendMessageW(c->hwnd, LVM_SETITEMCOUNT, 0, 0);
+  if (Control* c = Find(ref, rt::ControlKind::ListView)) c->list->DeleteAllItems();
 }
 
 int Win32Runtime::InsertItem(const rt::ControlRef& ref, const rt::Text& title, int32_t row_value) {
   Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr) return -1;
-  ListModel& m = *c->list;
-  size_t row = m.Append(row_value);
-  m.cell(row, 0) = title;
-  if (!m.count_pending) {
-    m.count_pending = true;
-    PostMessageW(c->hwnd, kFlushRows, 0, 0);
-  }
-  return static_cast<int>(row);
+  return c != nullptr ? c->list->InsertItem(title, row_value) : -1;
 }
 
 void Win32Runtime::SetItemText(const rt::ControlRef& ref, int row, int column, const rt::Text& text) {
-  Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr || row < 0 || column < 0 || column >= c->def->column_count) return;
-  ListModel& m = *c->list;
-  if (static_cast<size_t>(row) >= m.rows()) return;
-  m.cell(row, column) = text;
-  // Rows not yet shown are painted with the whole list later.
-  if (!m.count_pending) SendMessageW(c->hwnd, LVM_REDRAWITEMS, row, row);
+  if (Control* c = Find(ref, rt::ControlKind::ListView)) c->list->SetItemText(row, column, text);
 }
 
 int32_t Win32Runtime::GetItemData(const rt::ControlRef& ref, int row) {
   Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows()) return 0;
-  return c->list->values[row];
+  return c != nullptr ? c->list->GetItemData(row) : 0;
 }
 
 void Win32Runtime::DeleteItem(const rt::ControlRef& ref, int row) {
-  Control* c = Find(ref, rt::ControlKind::ListView);
-  if (c == nullptr || row < 0 || static_cast<size_t>(row) >= c->list->rows()) return;
-  if (c->list->count_pending) FlushRows(c);
-  c->list->Erase(static_cast<size_t>(row));
-  // The control moves its selection up with the rows.
-  SendMessageW(c->hwnd, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+  if (Control* c = Find(ref, rt::ControlKind::ListView)) c->list->DeleteItem(row);
 }
 
 // ----------------------------------------------------------------- database

@@ -14,6 +14,7 @@
 
 #include "runtime/runtime.h"
 #include "vorta/dbunit.h"
+#include "vorta/win32/list_view.h"
 
 namespace vorta::win {
 
@@ -59,29 +60,12 @@ class Win32Runtime : public rt::Runtime {
   rt::Bytes ReadFile(const rt::Text& file_name) override;
 
  private:
-  // A list view's rows live here; the control only shows them (owner data),
-  // so appending a row costs no more than storing it. The cells keep the GBK
-  // the program gave, so only the rows on screen are ever converted. They sit
-  // in blocks of rows that never move, kept with the room of their texts for
-  // the next fill: a row needs no allocation of its own, a refill hardly any.
-  struct ListModel {
-    static constexpr size_t kBlockRows = 1024;
-    size_t columns = 1;
-    std::vector<std::unique_ptr<rt::Text[]>> blocks;  // kBlockRows rows of cells each
-    std::vector<int32_t> values;                      // one per row
-    bool count_pending = false;  // rows appended that the control has not been told of
-
-    size_t rows() const { return values.size(); }
-    rt::Text& cell(size_t row, size_t col) { return blocks[row / kBlockRows][row % kBlockRows * columns + col]; }
-    size_t Append(int32_t value);  // a row of empty cells; its number
-    void Erase(size_t row);
-  };
   struct Control {
     const rt::ControlDef* def = nullptr;
     HWND hwnd = nullptr;  // nullptr for the non-visual kinds
     int id = 0;
     rt::Bytes picture;                // picture box: exactly the bytes last set
-    std::unique_ptr<ListModel> list;  // list view
+    std::unique_ptr<ListView> list;   // list view
   };
   struct Window {
     const rt::WindowDef* def = nullptr;
@@ -100,8 +84,6 @@ class Win32Runtime : public rt::Runtime {
   HWND CreateControl(Window* w, const rt::ControlDef& def, int id);
   void Fire(rt::Handler handler);
   bool PumpOne(MSG* msg);  // false on WM_QUIT
-  static LRESULT CALLBACK ListViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
-  static void FlushRows(Control* list);
   HWND ActiveOwner();
 
   Window* FindLoaded(rt::WindowId id);

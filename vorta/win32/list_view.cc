@@ -1,0 +1,138 @@
+#ifdef _WIN32
+#include "vorta/win32/list_view.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "vorta/win32/wide.h"
+
+namespace vorta::win {
+
+namespace {
+
+// Posted to a list view after rows were appended: tells it the row count once
+// the handler has returned, if nothing else has done so by then.
+constexpr UINT kFlushRows = WM_APP + 1;
+
+}  // namespace
+
+ListView::ListView(HWND hwnd, const rt::ControlDef& def, int dpi) : hwnd_(hwnd), column_count_(def.column_count) {
+  DWORD lv_ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER;
+  SendMessageW(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, lv_ex, lv_ex);
+  for (int i = 0; i < def.column_count; ++i) {
+    std::wstring text = Wide(def.columns[i].caption);
+    LVCOLUMNW col = {};
+    col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    col.pszText = text.data();
+    col.cx = MulDiv(def.columns[i].width, dpi, 96);
+    col.iSubItem = i;
+    SendMessageW(hwnd_, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&col));
+  }
+  model_.columns = static_cast<size_t>(std::max(def.column_count, 1));
+  SetWindowSubclass(hwnd_, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK ListView::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
+  auto* list = reinterpret_cast<ListView*>(ref);
+  // Whatever reaches the control, from the program or from outside, sees
+  // every row appended so far.
+  if (msg != LVM_SETITEMCOUNT && list->model_.count_pending) list->FlushRows();
+  if (msg == kFlushRows) return 0;
+  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, SubclassProc, id);
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+size_t ListView::Model::Append(int32_t value) {
+  size_t row = values.size();
+  if (row / kBlockRows == blocks.size()) blocks.push_back(std::make_unique<rt::Text[]>(kBlockRows * columns));
+  for (size_t col = 0; col < columns; ++col) cell(row, col).clear();
+  values.push_back(value);
+  return row;
+}
+
+void ListView::Model::Erase(size_t row) {
+  for (size_t r = row; r + 1 < rows(); ++r)
+    for (size_t col = 0; col < columns; ++col) cell(r, col).swap(cell(r + 1, col));
+  values.erase(values.begin() + static_cast<ptrdiff_t>(row));
+}
+
+void ListView::FlushRows() {
+  model_.count_pending = false;
+  SendMessageW(hwnd_, LVM_SETITEMCOUNT, model_.rows(), LVSICF_NOSCROLL);
+  InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void ListView::DeleteAllItems() {
+  model_.values.clear();
+  model_.count_pending = false;
+  SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+  SendMessageW(hwnd_, LVM_SETITEMCOUNT, 0, 0);
+}
+
+int ListView::InsertItem(const rt::Text& title, int32_t row_value) {
+  size_t row = model_.Append(row_value);
+  model_.cell(row, 0) = title;
+  if (!model_.count_pending) {
+    model_.count_pending = true;
+    PostMessageW(hwnd_, kFlushRows, 0, 0);
+  }
+  return static_cast<int>(row);
+}
+
+void ListView::SetItemText(int row, int column, const rt::Text& text) {
+  if (row < 0 || column < 0 || column >= column_count_) return;
+  if (static_cast<size_t>(row) >= model_.rows()) return;
+  model_.cell(row, column) = text;
+  // Rows not yet shown are painted with the whole list later.
+  if (!model_.count_pending) SendMessageW(hwnd_, LVM_REDRAWITEMS, row, row);
+}
+
+int32_t ListView::GetItemData(int row) const {
+  if (row < 0 || static_cast<size_t>(row) >= model_.rows()) return 0;
+  return model_.values[row];
+}
+
+void ListView::DeleteItem(int row) {
+  if (row < 0 || static_cast<size_t>(row) >= model_.rows()) return;
+  if (model_.count_pending) FlushRows();
+  model_.Erase(static_cast<size_t>(row));
+  // The control moves its selection up with the rows.
+  SendMessageW(hwnd_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
+}
+
+int ListView::CurrentRow() const {
+  LRESULT i = SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
+  return i < 0 ? -1 : static_cast<int>(i);
+}
+
+void ListView::SetCurrentRow(int64_t row) {
+  LVITEMW item = {};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = 0;
+  SendMessageW(hwnd_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+  LRESULT count = SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0);
+  if (row >= 0 && row < count) {
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(hwnd_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(hwnd_, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+  }
+}
+
+void ListView::OnGetDispInfo(NMLVDISPINFOW* di) {
+  if (!(di->item.mask & LVIF_TEXT) || di->item.pszText == nullptr || di->item.cchTextMax <= 0) return;
+  std::wstring text;
+  size_t row = static_cast<size_t>(di->item.iItem), col = static_cast<size_t>(di->item.iSubItem);
+  if (di->item.iItem >= 0 && row < model_.rows() && col < model_.columns) text = Wide(model_.cell(row, col));
+  size_t n = std::min(text.size(), static_cast<size_t>(di->item.cchTextMax - 1));
+  if (n > 0) memcpy(di->item.pszText, text.data(), n * sizeof(wchar_t));
+  di->item.pszText[n] = L'\0';
+}
+
+bool ListView::GainsSelection(const NMLISTVIEW& nm) {
+  return (nm.uChanged & LVIF_STATE) && (nm.uNewState & LVIS_SELECTED) && !(nm.uOldState & LVIS_SELECTED) &&
+         nm.iItem >= 0;
+}
+
+}  // namespace vorta::win
+#endif

@@ -1,0 +1,72 @@
+// The list view: a report-style common control whose rows live here, not in
+// the control (owner data), so appending a row costs no more than storing
+// it. The control asks for the texts of the rows it paints.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "runtime/runtime.h"
+
+namespace vorta::win {
+
+class ListView {
+ public:
+  // Styles for creating the control (class WC_LISTVIEWW).
+  static constexpr DWORD kStyle = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA;
+  static constexpr DWORD kExStyle = WS_EX_CLIENTEDGE;
+
+  // Takes over a control just created with the styles above: its columns as
+  // defined, widths scaled to dpi.
+  ListView(HWND hwnd, const rt::ControlDef& def, int dpi);
+  ListView(const ListView&) = delete;
+  ListView& operator=(const ListView&) = delete;
+
+  void DeleteAllItems();
+  int InsertItem(const rt::Text& title, int32_t row_value);  // index of the new row
+  void SetItemText(int row, int column, const rt::Text& text);
+  int32_t GetItemData(int row) const;  // 0 for a row that does not exist
+  void DeleteItem(int row);
+
+  int CurrentRow() const;  // negative when there is none
+  void SetCurrentRow(int64_t row);
+
+  // Notifications the control sends its parent.
+  void OnGetDispInfo(NMLVDISPINFOW* di);
+  // Whether a change makes a row the selected one it was not before.
+  static bool GainsSelection(const NMLISTVIEW& nm);
+
+ private:
+  // The cells keep the GBK the program gave, so only the rows on screen are
+  // ever converted. They sit in blocks of rows that never move, kept with the
+  // room of their texts for the next fill: a row needs no allocation of its
+  // own, a refill hardly any.
+  struct Model {
+    static constexpr size_t kBlockRows = 1024;
+    size_t columns = 1;
+    std::vector<std::unique_ptr<rt::Text[]>> blocks;  // kBlockRows rows of cells each
+    std::vector<int32_t> values;                      // one per row
+    bool count_pending = false;  // rows appended that the control has not been told of
+
+    size_t rows() const { return values.size(); }
+    rt::Text& cell(size_t row, size_t col) { return blocks[row / kBlockRows][row % kBlockRows * columns + col]; }
+    size_t Append(int32_t value);  // a row of empty cells; its number
+    void Erase(size_t row);
+  };
+
+  static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+  void FlushRows();
+
+  HWND hwnd_;
+  int column_count_;  // as defined
+  Model model_;
+};
+
+}  // namespace vorta::win
+#endif
