@@ -1,6 +1,6 @@
 # Cross build for 32-bit Windows with the posix-threads flavour of MinGW-w64.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_SYSTEM_PROCESSOR i686)  # CMakeLists.txt adds -msse2 -mfpmath=sse -mstackrealign
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)

@@ -24,7 +24,7 @@ command -v node >/dev/null || required+=(nodejs)
 command -v npm >/dev/null || required+=(npm)
 
 # 32-bit Wine on the machine itself: only where the kernel runs 32-bit code.
-# Without it the emulated i386 root takes over, so it is not required.
+# Without it the i386 root (scripts/i386-root.sh) takes over: not required.
 optional=()
 if bash scripts/can-run-32.sh; then
   optional+=(wine32:i386)
@@ -36,9 +36,15 @@ want=()
 for p in "${optional[@]}"; do have "$p" || want+=("$p"); done
 if [ ${#need[@]} -gt 0 ] || [ ${#want[@]} -gt 0 ]; then
   if [ "$(id -u)" != 0 ]; then
-    log "missing packages (${need[*]} ${want[*]}); run as root or install them"
-    exit 1
+    if [ ${#need[@]} -gt 0 ]; then
+      log "missing packages (${need[*]}); run as root or install them"
+      exit 1
+    fi
+    log "not root: ${want[*]} not installed; the 32-bit programs will run in an i386 root (scripts/i386-root.sh)"
+    want=()
   fi
+fi
+if [ ${#need[@]} -gt 0 ] || [ ${#want[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
 
   added_i386=0
@@ -54,17 +60,25 @@ if [ ${#need[@]} -gt 0 ] || [ ${#want[@]} -gt 0 ]; then
     apt-get update -qq || log "apt-get update failed again; going on with the indexes it did get"
   fi
 
-  install() { apt-get install -y -qq "$@" >/dev/null; }
+  apt_log=$(mktemp)
+  install() { apt-get install -y -qq "$@" >"$apt_log" 2>&1; }
   failed=()
   if [ ${#need[@]} -gt 0 ] && ! install "${need[@]}"; then
     # One at a time, to name what cannot be had.
-    for p in "${need[@]}"; do install "$p" || failed+=("$p"); done
+    for p in "${need[@]}"; do
+      install "$p" && continue
+      failed+=("$p")
+      grep -E '^E:|^ ' "$apt_log" | head -n 3 | sed "s/^/setup: $p: /" >&2
+    done
   fi
   if [ ${#want[@]} -gt 0 ] && ! install "${want[@]}"; then
-    log "could not install ${want[*]}; the 32-bit programs will run in the emulated i386 root"
+    log "could not install ${want[*]}; the 32-bit programs will run in an i386 root (scripts/i386-root.sh)"
     # Leave the machine as it was: a broken i386 index would fail every update.
-    [ $added_i386 = 1 ] && dpkg --remove-architecture i386 2>/dev/null
+    if [ $added_i386 = 1 ] && ! dpkg --remove-architecture i386; then
+      log "could not remove the i386 architecture again (dpkg --remove-architecture i386)"
+    fi
   fi
+  rm -f "$apt_log"
   if [ ${#failed[@]} -gt 0 ]; then
     log "cannot install needed packages: ${failed[*]}"
     exit 1

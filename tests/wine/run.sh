@@ -9,6 +9,10 @@
 # windows get their frames and title bars. Runs in one prefix are serialised
 # with a lock; after each run the prefix's leftover processes are ended.
 #
+# Where this machine has no 32-bit Wine, 32-bit programs (PE32) run in the
+# i386 root of scripts/i386-root.sh with the prefix build/wine-prefix-i386
+# (USERMGR_WINEPREFIX_I386); without a root they exit with 77.
+#
 # Environment: USERMGR_WINE_TIMEOUT (seconds, default 300; 0: none),
 # USERMGR_WINE_DISPLAY=1 to use the current $DISPLAY instead of Xvfb.
 set -u
@@ -44,11 +48,16 @@ case "$magic" in
     ;;
   010b)
     loader=/usr/lib/wine/wine
-    if [ ! -x "$loader" ] || ! "$loader" --version >/dev/null 2>&1; then
-      echo "run.sh: $prog is a 32-bit Windows program (PE32), and 32-bit Wine cannot run" >&2
-      echo "run.sh: on this machine (no wine32, or the kernel does not run 32-bit code)." >&2
-      echo "run.sh: build the win64 preset to run the Windows tests here." >&2
-      exit 77
+    if [ -n "${USERMGR_I386_SESSION:-}" ] || [ ! -x "$loader" ] || ! "$loader" --version >/dev/null 2>&1; then
+      # No 32-bit Wine on this machine (no wine32, or a kernel that does not
+      # run 32-bit code): the 32-bit Wine of the i386 root runs it, with a
+      # prefix of its own (scripts/i386-root.sh; 77 when there is no root).
+      if [ -z "${USERMGR_I386_SESSION:-}" ]; then
+        exec bash "$root/scripts/i386-root.sh" run bash "$here/run.sh" "$prog" "$@"
+      fi
+      loader=$here/i386/wine
+      i386_server=$here/i386/wineserver
+      prefix=${USERMGR_WINEPREFIX_I386:-$root/build/wine-prefix-i386}
     fi
     ;;
   *)
@@ -67,6 +76,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver
+server=${i386_server:-$server}
 export WINESERVER=$server
 
 mkdir -p "$(dirname "$prefix")"
