@@ -3,7 +3,8 @@
 # programs under 32-bit Wine on machines whose own Wine cannot (no wine32, or
 # a kernel that refuses 32-bit code).
 #
-#   scripts/i386-root.sh setup          make the root once (about 4 minutes) and,
+#   scripts/i386-root.sh setup          make the root once (about 4 minutes),
+#                                       put the 64-bit wineserver in it and,
 #                                       where the kernel cannot run 32-bit code,
 #                                       fetch qemu 10's static qemu-i386
 #   scripts/i386-root.sh run CMD...     run a host command that uses the root
@@ -19,6 +20,10 @@
 # registered in a binfmt_misc instance private to a user namespace (Linux 6.7
 # and later); only where the kernel has no private instances is it registered
 # machine-wide, under a name of its own, and removed when CMD ends.
+#
+# Environment: USERMGR_CAN_RUN_32=no emulates even where the kernel would
+# run 32-bit code (scripts/can-run-32.sh); USERMGR_I386_BINFMT=machine tries
+# the machine-wide handler; USERMGR_DEBIAN_MIRROR (http://deb.debian.org/debian).
 set -uo pipefail
 
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
