@@ -29,7 +29,8 @@ class DatabaseImpl : public Database {
   void Rollback() override;
   Status BeginRead() override;
   void EndRead() override;
-  Status Check(std::vector<std::string>* faults) override;  // check.cc
+  using Database::Check;
+  Status Check(std::vector<std::string>* faults, std::vector<std::string>* notes) override;  // check.cc
 
   // For the table layer and the writer.
   Env* env() const { return env_; }

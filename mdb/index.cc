@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <set>
+#include <string_view>
 
 #include "mdb/jet4.h"
 #include "mdb/row_write.h"
@@ -243,63 +246,170 @@ Status StoreTreePage(Pager* pager, const TreePage& t) {
   return pager->Put(t.page, buf);
 }
 
-// A step down the tree: the page and which of its children was taken
-// (an entry's index, or -1 for the tail page).
+// A step down the tree: the node and which of its children was taken, as an
+// index into KidsOf(node).
 struct Step {
-  TreePage node;
-  int slot = -1;
+  uint32_t page = 0;
+  size_t kid = 0;
 };
 
 constexpr int kMaxTreeDepth = 32;
 
-// From the root to the leaf where `target` belongs: at each node the first
-// entry whose bound is not below the target, else the tail page, else the
-// last entry (whose bound is then too low for an insert to keep).
-Status Descend(Pager* pager, uint32_t root, const std::string& target, std::vector<Step>* path, TreePage* leaf) {
+// A node's children in order: one per entry, then the tail page. The bound
+// is the last leaf entry below the child where it is known (a tail page's
+// is not stored).
+struct Kid {
+  uint32_t page = 0;
+  std::optional<std::string> bound;
+};
+
+std::vector<Kid> KidsOf(const TreePage& n) {
+  std::vector<Kid> kids;
+  for (const std::string& e : n.entries) kids.push_back({ChildOf(e), BoundOf(n, e)});
+  if (n.tail) kids.push_back({n.tail, std::nullopt});
+  return kids;
+}
+
+// Which child of node `n` the descent to `target` takes: the first whose
+// bound is not below it, else the tail, else the last entry.
+size_t KidFor(const TreePage& n, const std::string& target) {
+  auto it = std::lower_bound(n.entries.begin(), n.entries.end(), target,
+                             [&](const std::string& e, const std::string& v) { return BoundOf(n, e) < v; });
+  if (it != n.entries.end()) return size_t(it - n.entries.begin());
+  if (n.tail) return n.entries.size();
+  return n.entries.empty() ? 0 : n.entries.size() - 1;
+}
+
+// The pages one change touches, loaded once and written once at the end.
+class TreeEdit {
+ public:
+  TreeEdit(Pager* pager, UsageMap* map, uint32_t root) : pager_(pager), map_(map), root_(root) {}
+
+  uint32_t root() const { return root_; }
+
+  Status Load(uint32_t pg, TreePage** out) {
+    auto it = pages_.find(pg);
+    if (it == pages_.end()) {
+      if (dropped_.count(pg)) return Status::Corruption("index tree refers to a page it has just freed");
+      TreePage t;
+      MDB_RETURN_IF_ERROR(LoadTreePage(pager_, pg, &t));
+      it = pages_.emplace(pg, std::move(t)).first;
+    }
+    *out = &it->second;
+    return Status::OK();
+  }
+  void Dirty(const TreePage* t) { dirty_.insert(t->page); }
+
+  Status New(const TreePage& like, TreePage** out) {
+    uint32_t pg;
+    MDB_RETURN_IF_ERROR(AllocatePage(pager_, &pg));
+    if (map_) MDB_RETURN_IF_ERROR(map_->Set(pager_, pg, true));
+    TreePage t;
+    t.page = pg;
+    t.type = like.type;
+    std::memcpy(t.header, like.header, kIdxMaskOffset);
+    dropped_.erase(pg);
+    TreePage* p = &pages_.insert_or_assign(pg, std::move(t)).first->second;
+    dirty_.insert(pg);
+    *out = p;
+    return Status::OK();
+  }
+
+  // Takes an emptied page out of its level's links and frees it.
+  Status Drop(TreePage* t) {
+    TreePage* p;
+    if (t->prev) {
+      MDB_RETURN_IF_ERROR(Load(t->prev, &p));
+      p->next = t->next;
+      Dirty(p);
+    }
+    if (t->next) {
+      MDB_RETURN_IF_ERROR(Load(t->next, &p));
+      p->prev = t->prev;
+      Dirty(p);
+    }
+    uint32_t pg = t->page;
+    pages_.erase(pg);
+    dirty_.erase(pg);
+    dropped_.insert(pg);
+    if (map_) MDB_RETURN_IF_ERROR(map_->Set(pager_, pg, false));
+    return ReleasePage(pager_, pg);
+  }
+
+  // The last leaf entry below page `pg`, following the rightmost children.
+  Status SubLast(uint32_t pg, std::string* out) {
+    for (int depth = 0; depth < kMaxTreeDepth; ++depth) {
+      TreePage* t;
+      MDB_RETURN_IF_ERROR(Load(pg, &t));
+      if (IsLeaf(*t)) {
+        if (t->entries.empty()) return Status::Corruption("index page " + std::to_string(pg) + " is empty");
+        *out = t->entries.back();
+        return Status::OK();
+      }
+      if (t->tail) pg = t->tail;
+      else if (!t->entries.empty()) pg = ChildOf(t->entries.back());
+      else return Status::Corruption("index node page without children");
+    }
+    return Status::Corruption("index tree too deep or looping");
+  }
+
+  // Stores `kids` in node `n` as Access keeps them: with two or more, the
+  // last one is the tail page and has no entry; a lone child has an entry.
+  Status SetKids(TreePage* n, std::vector<Kid> kids) {
+    std::vector<std::string> entries;
+    uint32_t tail = 0;
+    if (kids.size() == 1 && !kids[0].bound) {
+      std::string b;
+      MDB_RETURN_IF_ERROR(SubLast(kids[0].page, &b));
+      kids[0].bound = b;
+    }
+    for (size_t k = 0; k < kids.size(); ++k) {
+      if (k + 1 == kids.size() && kids.size() >= 2) {
+        tail = kids[k].page;
+        break;
+      }
+      if (!kids[k].bound) return Status::Corruption("index node lost a child's bound");
+      entries.push_back(WithChild(*kids[k].bound, kids[k].page));
+    }
+    if (entries != n->entries || tail != n->tail) {
+      n->entries = std::move(entries);
+      n->tail = tail;
+      Dirty(n);
+    }
+    return Status::OK();
+  }
+
+  Status Flush() {
+    for (uint32_t pg : dirty_) MDB_RETURN_IF_ERROR(StoreTreePage(pager_, pages_.at(pg)));
+    dirty_.clear();
+    return Status::OK();
+  }
+
+ private:
+  Pager* pager_;
+  UsageMap* map_;
+  uint32_t root_;
+  std::map<uint32_t, TreePage> pages_;
+  std::set<uint32_t> dirty_, dropped_;
+};
+
+// From the root to the leaf where `target` belongs.
+Status Descend(TreeEdit* edit, const std::string& target, std::vector<Step>* path, TreePage** leaf) {
   path->clear();
-  uint32_t pg = root;
+  uint32_t pg = edit->root();
   for (int depth = 0;; ++depth) {
     if (depth >= kMaxTreeDepth) return Status::Corruption("index tree too deep or looping");
-    TreePage t;
-    MDB_RETURN_IF_ERROR(LoadTreePage(pager, pg, &t));
-    if (IsLeaf(t)) {
-      *leaf = std::move(t);
+    TreePage* t;
+    MDB_RETURN_IF_ERROR(edit->Load(pg, &t));
+    if (IsLeaf(*t)) {
+      *leaf = t;
       return Status::OK();
     }
-    Step s;
-    auto it = std::lower_bound(t.entries.begin(), t.entries.end(), target,
-                               [&](const std::string& e, const std::string& v) { return BoundOf(t, e) < v; });
-    if (it != t.entries.end()) {
-      s.slot = int(it - t.entries.begin());
-      pg = ChildOf(*it);
-    } else if (t.tail) {
-      s.slot = -1;
-      pg = t.tail;
-    } else if (!t.entries.empty()) {
-      s.slot = int(t.entries.size()) - 1;
-      pg = ChildOf(t.entries.back());
-    } else {
-      return Status::Corruption("index node page without children");
-    }
-    s.node = std::move(t);
-    path->push_back(std::move(s));
+    if (t->entries.empty() && !t->tail) return Status::Corruption("index node page without children");
+    size_t k = KidFor(*t, target);
+    path->push_back({pg, k});
+    pg = k < t->entries.size() ? ChildOf(t->entries[k]) : t->tail;
   }
-}
-
-Status NewTreePage(Pager* pager, UsageMap* map, const TreePage& like, TreePage* out) {
-  uint32_t pg;
-  MDB_RETURN_IF_ERROR(AllocatePage(pager, &pg));
-  if (map) MDB_RETURN_IF_ERROR(map->Set(pager, pg, true));
-  *out = TreePage();
-  out->page = pg;
-  out->type = like.type;
-  std::memcpy(out->header, like.header, kIdxMaskOffset);
-  return Status::OK();
-}
-
-Status DropTreePage(Pager* pager, UsageMap* map, uint32_t pg) {
-  if (map) MDB_RETURN_IF_ERROR(map->Set(pager, pg, false));
-  return ReleasePage(pager, pg);
 }
 
 // Where to cut an overfull page: after the inserted entry's predecessors when
@@ -325,6 +435,168 @@ Status SplitPoint(const std::vector<std::string>& entries, size_t inserted, size
   return Status::NotSupported("index entries too large to split a page");
 }
 
+// What happened to a page, for its parent to follow.
+struct Outcome {
+  enum Kind { kChanged, kSplit, kEmptied } kind = kChanged;
+  std::optional<std::string> last;        // the page's (left half's) last leaf entry
+  uint32_t right = 0;                     // kSplit: the new page after it
+  std::optional<std::string> right_last;  // kSplit
+};
+
+// Node pages below a node are linked only among the children of one parent;
+// leaves are linked across their whole level.
+Status SeparateKids(TreeEdit* edit, uint32_t left_last, uint32_t right_first) {
+  TreePage *a, *b;
+  MDB_RETURN_IF_ERROR(edit->Load(left_last, &a));
+  if (IsLeaf(*a)) return Status::OK();
+  MDB_RETURN_IF_ERROR(edit->Load(right_first, &b));
+  a->next = 0;
+  b->prev = 0;
+  edit->Dirty(a);
+  edit->Dirty(b);
+  return Status::OK();
+}
+
+// The last leaf entry of the children `kids`: computed, since a stored
+// bound may be stale (Access leaves them above their child's last entry).
+Status LastOf(TreeEdit* edit, const std::vector<Kid>& kids, std::optional<std::string>* out) {
+  std::string b;
+  MDB_RETURN_IF_ERROR(edit->SubLast(kids.back().page, &b));
+  *out = b;
+  return Status::OK();
+}
+
+// Splits overfull page `cur`: the left part stays, the right part moves to a
+// new page linked after it. `inserted` is where the change was; `last` is
+// the page's last leaf entry when known (a node's tail bound is not stored).
+Status SplitPage(TreeEdit* edit, TreePage* cur, size_t inserted, const std::optional<std::string>& last,
+                 Outcome* out) {
+  std::vector<std::string> stored = cur->entries;
+  size_t cut;
+  MDB_RETURN_IF_ERROR(SplitPoint(stored, inserted, &cut));
+  TreePage* q;
+  MDB_RETURN_IF_ERROR(edit->New(*cur, &q));
+  q->prev = cur->page;
+  q->next = cur->next;
+  if (cur->next) {
+    TreePage* n;
+    MDB_RETURN_IF_ERROR(edit->Load(cur->next, &n));
+    n->prev = q->page;
+    edit->Dirty(n);
+  }
+  cur->next = q->page;
+  edit->Dirty(cur);
+  if (IsLeaf(*cur)) {
+    q->entries.assign(stored.begin() + cut, stored.end());
+    cur->entries.assign(stored.begin(), stored.begin() + cut);
+    out->last = cur->entries.back();
+    out->right_last = q->entries.back();
+  } else {
+    std::vector<Kid> kids = KidsOf(*cur);
+    if (!kids.back().bound) kids.back().bound = last;
+    std::vector<Kid> left(kids.begin(), kids.begin() + cut), right(kids.begin() + cut, kids.end());
+    MDB_RETURN_IF_ERROR(LastOf(edit, left, &out->last));
+    left.back().bound = out->last;
+    out->right_last = right.back().bound;
+    MDB_RETURN_IF_ERROR(SeparateKids(edit, left.back().page, right.front().page));
+    MDB_RETURN_IF_ERROR(edit->SetKids(cur, left));
+    MDB_RETURN_IF_ERROR(edit->SetKids(q, right));
+  }
+  out->kind = Outcome::kSplit;
+  out->right = q->page;
+  return Status::OK();
+}
+
+// The root stays where the definition points: when it overflows, its halves
+// move to two new pages and it becomes their parent.
+Status SplitRoot(TreeEdit* edit, TreePage* root, size_t inserted) {
+  std::vector<std::string> stored = root->entries;
+  size_t cut;
+  MDB_RETURN_IF_ERROR(SplitPoint(stored, inserted, &cut));
+  TreePage *a, *b;
+  MDB_RETURN_IF_ERROR(edit->New(*root, &a));
+  MDB_RETURN_IF_ERROR(edit->New(*root, &b));
+  a->next = b->page;
+  b->prev = a->page;
+  Kid ka{a->page, std::nullopt}, kb{b->page, std::nullopt};
+  if (IsLeaf(*root)) {
+    a->entries.assign(stored.begin(), stored.begin() + cut);
+    b->entries.assign(stored.begin() + cut, stored.end());
+    ka.bound = a->entries.back();
+    edit->Dirty(a);
+    edit->Dirty(b);
+  } else {
+    std::vector<Kid> kids = KidsOf(*root);
+    std::vector<Kid> left(kids.begin(), kids.begin() + cut), right(kids.begin() + cut, kids.end());
+    MDB_RETURN_IF_ERROR(LastOf(edit, left, &ka.bound));
+    left.back().bound = ka.bound;
+    MDB_RETURN_IF_ERROR(SeparateKids(edit, left.back().page, right.front().page));
+    MDB_RETURN_IF_ERROR(edit->SetKids(a, left));
+    MDB_RETURN_IF_ERROR(edit->SetKids(b, right));
+  }
+  root->type = kPageIndexNode;
+  root->prev = root->next = 0;
+  root->entries.clear();
+  root->tail = 0;
+  edit->Dirty(root);
+  return edit->SetKids(root, {ka, kb});
+}
+
+// Carries a change at the leaf up the path: bounds follow the children's
+// last entries, splits add children, emptied pages leave their parent.
+// `changed_at` is where in the leaf the change was.
+Status Propagate(TreeEdit* edit, std::vector<Step>* path, TreePage* cur, size_t changed_at) {
+  std::optional<std::string> last;
+  if (!cur->entries.empty()) last = cur->entries.back();
+  for (;;) {
+    if (cur->page == edit->root()) {
+      if (!IsLeaf(*cur) && cur->entries.empty() && !cur->tail) {
+        cur->type = kPageIndexLeaf;  // the last entry went: an empty tree again
+        cur->prev = cur->next = 0;
+        edit->Dirty(cur);
+      }
+      if (!Fits(cur->entries)) MDB_RETURN_IF_ERROR(SplitRoot(edit, cur, changed_at));
+      return Status::OK();
+    }
+    Outcome o;
+    if (cur->entries.empty() && !cur->tail) {
+      o.kind = Outcome::kEmptied;
+      MDB_RETURN_IF_ERROR(edit->Drop(cur));
+    } else if (!Fits(cur->entries)) {
+      MDB_RETURN_IF_ERROR(SplitPage(edit, cur, changed_at, last, &o));
+    } else {
+      o.last = last;
+    }
+    if (path->empty()) return Status::Corruption("index tree lost its root");
+    Step step = path->back();
+    path->pop_back();
+    TreePage* parent;
+    MDB_RETURN_IF_ERROR(edit->Load(step.page, &parent));
+    std::vector<Kid> kids = KidsOf(*parent);
+    size_t k = step.kid;
+    if (k >= kids.size()) return Status::Corruption("index path left its node");
+    switch (o.kind) {
+      case Outcome::kChanged:
+        if (o.last) kids[k].bound = o.last;
+        break;
+      case Outcome::kSplit: {
+        // The right half ends where the whole page did.
+        std::optional<std::string> whole = kids[k].bound;
+        kids[k].bound = o.last;
+        kids.insert(kids.begin() + k + 1, Kid{o.right, o.right_last ? o.right_last : whole});
+        break;
+      }
+      case Outcome::kEmptied:
+        kids.erase(kids.begin() + k);
+        break;
+    }
+    last = kids.empty() ? std::nullopt : kids.back().bound;
+    changed_at = k;
+    MDB_RETURN_IF_ERROR(edit->SetKids(parent, std::move(kids)));
+    cur = parent;
+  }
+}
+
 Status LoadMapIf(Pager* pager, uint32_t ptr, UsageMap* m, UsageMap** out) {
   *out = nullptr;
   if (!ptr) return Status::OK();
@@ -335,143 +607,67 @@ Status LoadMapIf(Pager* pager, uint32_t ptr, UsageMap* m, UsageMap** out) {
 
 }  // namespace
 
-Status IndexInsert(Pager* pager, uint32_t used_map, uint32_t root, const IndexEntry& entry) {
+Status IndexInsert(Pager* pager, uint32_t used_map, uint32_t root, const IndexEntry& entry, bool* new_key) {
   const std::string target = entry.Bytes();
-  std::vector<Step> path;
-  TreePage cur;
-  MDB_RETURN_IF_ERROR(Descend(pager, root, target, &path, &cur));
-  // Bounds the new entry passes (it sorts after everything below them).
-  for (Step& s : path) {
-    if (s.slot < 0) continue;
-    std::string& e = s.node.entries[size_t(s.slot)];
-    if (BoundOf(s.node, e) < target) {
-      e = WithChild(target, ChildOf(e));
-      if (!Fits(s.node.entries)) return Status::NotSupported("index entries too large for their page");
-      MDB_RETURN_IF_ERROR(StoreTreePage(pager, s.node));
-    }
-  }
-  auto pos = std::lower_bound(cur.entries.begin(), cur.entries.end(), target);
-  if (pos != cur.entries.end() && *pos == target) return Status::Corruption("index already holds this row's entry");
-  size_t inserted = size_t(pos - cur.entries.begin());
-  cur.entries.insert(pos, target);
   UsageMap map_store;
   UsageMap* map;
   MDB_RETURN_IF_ERROR(LoadMapIf(pager, used_map, &map_store, &map));
-  while (!Fits(cur.entries)) {
-    size_t cut;
-    MDB_RETURN_IF_ERROR(SplitPoint(cur.entries, inserted, &cut));
-    std::vector<std::string> left(cur.entries.begin(), cur.entries.begin() + cut);
-    std::vector<std::string> right(cur.entries.begin() + cut, cur.entries.end());
-    if (cur.page == root) {
-      // The root stays where the definition points: its halves move to two
-      // new pages and it becomes their parent.
-      TreePage a, b;
-      MDB_RETURN_IF_ERROR(NewTreePage(pager, map, cur, &a));
-      MDB_RETURN_IF_ERROR(NewTreePage(pager, map, cur, &b));
-      a.entries = std::move(left);
-      b.entries = std::move(right);
-      a.next = b.page;
-      b.prev = a.page;
-      b.tail = cur.tail;
-      MDB_RETURN_IF_ERROR(StoreTreePage(pager, a));
-      MDB_RETURN_IF_ERROR(StoreTreePage(pager, b));
-      cur.type = kPageIndexNode;
-      cur.prev = cur.next = 0;
-      cur.entries = {WithChild(BoundOf(a, a.entries.back()), a.page)};
-      cur.tail = b.page;
-      break;
+  TreeEdit edit(pager, map, root);
+  std::vector<Step> path;
+  TreePage* leaf;
+  MDB_RETURN_IF_ERROR(Descend(&edit, target, &path, &leaf));
+  auto pos = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), target);
+  if (pos != leaf->entries.end() && *pos == target) return Status::Corruption("index already holds this row's entry");
+  size_t at = size_t(pos - leaf->entries.begin());
+  if (new_key) {
+    // A key is new when neither neighbour has it (they may be on the
+    // neighbouring leaves).
+    auto key_of = [](const std::string& e) { return std::string_view(e).substr(0, e.size() - 4); };
+    bool dup = false;
+    TreePage* other;
+    if (at > 0) dup = key_of(leaf->entries[at - 1]) == entry.key;
+    else if (leaf->prev) {
+      MDB_RETURN_IF_ERROR(edit.Load(leaf->prev, &other));
+      dup = !other->entries.empty() && key_of(other->entries.back()) == entry.key;
     }
-    TreePage q;
-    MDB_RETURN_IF_ERROR(NewTreePage(pager, map, cur, &q));
-    q.entries = std::move(right);
-    q.prev = cur.page;
-    q.next = cur.next;
-    q.tail = cur.tail;
-    if (cur.next) {
-      TreePage n;
-      MDB_RETURN_IF_ERROR(LoadTreePage(pager, cur.next, &n));
-      n.prev = q.page;
-      MDB_RETURN_IF_ERROR(StoreTreePage(pager, n));
+    if (at < leaf->entries.size()) dup = dup || key_of(leaf->entries[at]) == entry.key;
+    else if (leaf->next) {
+      MDB_RETURN_IF_ERROR(edit.Load(leaf->next, &other));
+      dup = dup || (!other->entries.empty() && key_of(other->entries.front()) == entry.key);
     }
-    cur.entries = std::move(left);
-    cur.next = q.page;
-    cur.tail = 0;
-    MDB_RETURN_IF_ERROR(StoreTreePage(pager, q));
-    MDB_RETURN_IF_ERROR(StoreTreePage(pager, cur));
-    // The parent: the split page's bound drops to its new last entry, and the
-    // new page takes the old bound (or the tail).
-    Step parent = std::move(path.back());
-    path.pop_back();
-    std::string left_bound = BoundOf(cur, cur.entries.back());
-    std::vector<std::string>& pe = parent.node.entries;
-    if (parent.slot >= 0) {
-      std::string old_bound = BoundOf(parent.node, pe[size_t(parent.slot)]);
-      pe[size_t(parent.slot)] = WithChild(left_bound, cur.page);
-      pe.insert(pe.begin() + parent.slot + 1, WithChild(old_bound, q.page));
-      inserted = size_t(parent.slot) + 1;
-    } else {
-      pe.push_back(WithChild(left_bound, cur.page));
-      parent.node.tail = q.page;
-      inserted = pe.size() - 1;
-    }
-    cur = std::move(parent.node);
+    *new_key = !dup;
   }
-  return StoreTreePage(pager, cur);
+  leaf->entries.insert(leaf->entries.begin() + at, target);
+  edit.Dirty(leaf);
+  MDB_RETURN_IF_ERROR(Propagate(&edit, &path, leaf, at));
+  return edit.Flush();
 }
 
 Status IndexRemove(Pager* pager, uint32_t used_map, uint32_t root, const IndexEntry& entry) {
   const std::string target = entry.Bytes();
-  std::vector<Step> path;
-  TreePage cur;
-  MDB_RETURN_IF_ERROR(Descend(pager, root, target, &path, &cur));
-  auto pos = std::lower_bound(cur.entries.begin(), cur.entries.end(), target);
-  if (pos == cur.entries.end() || *pos != target) return Status::Corruption("index lacks an entry for an existing row");
-  cur.entries.erase(pos);
   UsageMap map_store;
   UsageMap* map;
   MDB_RETURN_IF_ERROR(LoadMapIf(pager, used_map, &map_store, &map));
-  // An emptied page leaves the tree; its parent may empty in turn. Pages
-  // left underfull stay as they are.
-  while (cur.entries.empty() && (IsLeaf(cur) || cur.tail == 0) && cur.page != root) {
-    if (cur.prev) {
-      TreePage p;
-      MDB_RETURN_IF_ERROR(LoadTreePage(pager, cur.prev, &p));
-      p.next = cur.next;
-      MDB_RETURN_IF_ERROR(StoreTreePage(pager, p));
-    }
-    if (cur.next) {
-      TreePage n;
-      MDB_RETURN_IF_ERROR(LoadTreePage(pager, cur.next, &n));
-      n.prev = cur.prev;
-      MDB_RETURN_IF_ERROR(StoreTreePage(pager, n));
-    }
-    MDB_RETURN_IF_ERROR(DropTreePage(pager, map, cur.page));
-    if (path.empty()) return Status::Corruption("index tree lost its root");
-    Step parent = std::move(path.back());
-    path.pop_back();
-    std::vector<std::string>& pe = parent.node.entries;
-    if (parent.slot >= 0) {
-      pe.erase(pe.begin() + parent.slot);
-    } else if (!pe.empty()) {
-      parent.node.tail = ChildOf(pe.back());
-      pe.pop_back();
-    } else {
-      parent.node.tail = 0;
-    }
-    cur = std::move(parent.node);
-  }
-  if (cur.page == root && !IsLeaf(cur) && cur.entries.empty() && cur.tail == 0) {
-    cur.type = kPageIndexLeaf;  // the last entry went: an empty tree again
-    cur.prev = cur.next = 0;
-  }
-  return StoreTreePage(pager, cur);
+  TreeEdit edit(pager, map, root);
+  std::vector<Step> path;
+  TreePage* leaf;
+  MDB_RETURN_IF_ERROR(Descend(&edit, target, &path, &leaf));
+  auto pos = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), target);
+  if (pos == leaf->entries.end() || *pos != target) return Status::Corruption("index lacks an entry for an existing row");
+  size_t at = size_t(pos - leaf->entries.begin());
+  leaf->entries.erase(pos);
+  edit.Dirty(leaf);
+  MDB_RETURN_IF_ERROR(Propagate(&edit, &path, leaf, at));
+  return edit.Flush();
 }
 
 Status IndexScanFrom(Pager* pager, uint32_t root, const std::string& from,
                      const std::function<Status(const IndexEntry&, bool* stop)>& visit) {
+  TreeEdit edit(pager, nullptr, root);
   std::vector<Step> path;
-  TreePage leaf;
-  MDB_RETURN_IF_ERROR(Descend(pager, root, from, &path, &leaf));
+  TreePage* start;
+  MDB_RETURN_IF_ERROR(Descend(&edit, from, &path, &start));
+  TreePage leaf = *start;
   std::set<uint32_t> seen;
   size_t k = size_t(std::lower_bound(leaf.entries.begin(), leaf.entries.end(), from) - leaf.entries.begin());
   for (;;) {
@@ -499,61 +695,119 @@ Status IndexScanFrom(Pager* pager, uint32_t root, const std::string& from,
 
 namespace mdb {
 
+bool IndexSkipsRow(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values) {
+  if (!(index.flags & kIndexFlagIgnoreNulls)) return false;
+  for (const RealIndexDef::Col& ic : index.columns)
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      if (def.columns[i].number == ic.column_number && i < values.size() && !IsNull(values[i])) return false;
+  return true;
+}
+
+Status CountNewKey(Pager* pager, TableDef* def, const RealIndexDef& index) {
+  uint32_t at = kTdefHeaderEnd + uint32_t(index.number) * kRealIndexCountEntrySize + kRealIndexUniqueCountOffset;
+  if (at + 4 > kPageSize || at + 4 > def->bytes.size()) return Status::Corruption("index count outside its definition");
+  const uint8_t* p;
+  MDB_RETURN_IF_ERROR(pager->Get(def->first_page, &p));
+  uint8_t buf[kPageSize];
+  std::memcpy(buf, p, kPageSize);
+  uint32_t n = Get32(buf + at) + 1;
+  Put32(buf + at, n);
+  Put32(reinterpret_cast<uint8_t*>(def->bytes.data()) + at, n);
+  for (RealIndexDef& r : def->real_indexes)
+    if (r.number == index.number) r.unique_count = n;
+  return pager->Put(def->first_page, buf);
+}
+
 namespace {
 
+// The strict check of one tree: every node entry against its child's first
+// and last leaf entries, order across siblings, links, depth.
 struct TreeWalk {
-  Pager* pager;
-  std::vector<std::string>* faults;
+  Pager* pager = nullptr;
+  std::vector<std::string>* faults = nullptr;
   std::set<uint32_t> seen;
   std::vector<TreePage> leaves;  // in key order
   int leaf_depth = -1;
+  size_t stale = 0;
 
   void Fault(const std::string& f) {
     if (faults->size() < 20) faults->push_back(f);
   }
+  std::string Page(uint32_t pg) { return "index page " + std::to_string(pg); }
 
-  // Entries of the subtree at `pg` must lie in (lo, hi]; empty: unbounded.
-  void Walk(uint32_t pg, int depth, const std::string* lo, const std::string* hi) {
-    if (depth > kMaxTreeDepth) return Fault("index tree too deep");
-    if (!seen.insert(pg).second) return Fault("index page " + std::to_string(pg) + " is reached twice");
+  // Walks the subtree at `pg`; its first and last leaf entries go to
+  // first/last. False when the subtree cannot be read or is empty.
+  bool Walk(uint32_t pg, int depth, std::string* first, std::string* last, TreePage* out = nullptr) {
+    if (depth > kMaxTreeDepth) return Fault("index tree too deep"), false;
+    if (!seen.insert(pg).second) return Fault(Page(pg) + " is reached twice"), false;
     TreePage t;
     Status s = LoadTreePage(pager, pg, &t);
-    if (!s.ok()) return Fault("index page " + std::to_string(pg) + ": " + s.message());
-    for (size_t k = 0; k < t.entries.size(); ++k) {
-      std::string b = BoundOf(t, t.entries[k]);
-      if ((lo && b <= *lo) || (hi && b > *hi)) {
-        Fault("index page " + std::to_string(pg) + " holds an entry outside its parent's range");
+    if (!s.ok()) return Fault(Page(pg) + ": " + s.message()), false;
+    if (out) *out = t;
+    for (size_t k = 1; k < t.entries.size(); ++k)
+      if (BoundOf(t, t.entries[k]) <= BoundOf(t, t.entries[k - 1])) {
+        Fault(Page(pg) + " holds entries out of order");
         break;
       }
-      if (k && b <= BoundOf(t, t.entries[k - 1])) {
-        Fault("index page " + std::to_string(pg) + " holds entries out of order");
-        break;
-      }
-    }
     if (IsLeaf(t)) {
       if (leaf_depth < 0) leaf_depth = depth;
       else if (leaf_depth != depth) Fault("index leaves at different depths");
+      if (t.tail) Fault(Page(pg) + " is a leaf with a tail page");
+      bool empty = t.entries.empty();
+      if (!empty) {
+        *first = t.entries.front();
+        *last = t.entries.back();
+      }
       leaves.push_back(std::move(t));
-      return;
+      return !empty;
     }
-    if (t.entries.empty() && !t.tail) return Fault("index node page " + std::to_string(pg) + " has no children");
-    std::string prev_bound;
-    const std::string* low = lo;
-    for (const std::string& e : t.entries) {
-      std::string b = BoundOf(t, e);
-      Walk(ChildOf(e), depth + 1, low, &b);
-      prev_bound = b;
-      low = &prev_bound;
+    std::vector<Kid> kids = KidsOf(t);
+    if (kids.empty()) return Fault(Page(pg) + " is a node without children"), false;
+    std::vector<std::string> firsts(kids.size()), lasts(kids.size());
+    std::vector<bool> ok(kids.size());
+    std::vector<TreePage> pages(kids.size());
+    for (size_t k = 0; k < kids.size(); ++k) ok[k] = Walk(kids[k].page, depth + 1, &firsts[k], &lasts[k], &pages[k]);
+    for (size_t k = 0; k < kids.size(); ++k) {
+      if (!ok[k]) {
+        if (pages[k].page && IsLeaf(pages[k]) && pages[k].entries.empty()) Fault(Page(kids[k].page) + " is empty but still in the tree");
+        continue;
+      }
+      if (kids[k].bound) {
+        const std::string& b = *kids[k].bound;
+        if (b < lasts[k]) Fault(Page(pg) + ": the entry for child " + std::to_string(kids[k].page) + " lies below that child's last entry");
+        else if (b > lasts[k]) ++stale;
+        if (k + 1 < kids.size() && ok[k + 1] && b >= firsts[k + 1])
+          Fault(Page(pg) + ": the entry for child " + std::to_string(kids[k].page) + " reaches into the next child");
+      }
+      if (k + 1 < kids.size() && ok[k + 1] && lasts[k] >= firsts[k + 1])
+        Fault(Page(pg) + ": children " + std::to_string(kids[k].page) + " and " + std::to_string(kids[k + 1].page) + " are out of order");
+      // Node pages are linked among the children of one parent only.
+      if (pages[k].page && !IsLeaf(pages[k])) {
+        uint32_t want_prev = k ? kids[k - 1].page : 0, want_next = k + 1 < kids.size() ? kids[k + 1].page : 0;
+        if (pages[k].prev != want_prev || pages[k].next != want_next)
+          Fault(Page(kids[k].page) + " links to the wrong neighbours");
+      }
     }
-    if (t.tail) Walk(t.tail, depth + 1, low, hi);
+    size_t a = 0, z = kids.size() - 1;
+    while (a < kids.size() && !ok[a]) ++a;
+    while (z > a && !ok[z]) --z;
+    if (a == kids.size()) return false;
+    *first = firsts[a];
+    *last = lasts[z];
+    return true;
   }
 };
 
 }  // namespace
 
-void VerifyIndexTree(Pager* pager, uint32_t root, std::vector<std::string>* faults) {
-  TreeWalk w{pager, faults};
-  w.Walk(root, 0, nullptr, nullptr);
+void VerifyIndexTree(Pager* pager, uint32_t root, std::vector<std::string>* faults, std::vector<std::string>* notes) {
+  TreeWalk w;
+  w.pager = pager;
+  w.faults = faults;
+  std::string first, last;
+  TreePage top;
+  w.Walk(root, 0, &first, &last, &top);
+  if (top.page && (top.prev || top.next)) w.Fault("index root page " + std::to_string(root) + " has neighbours");
   for (size_t k = 0; k < w.leaves.size(); ++k) {
     uint32_t want_prev = k ? w.leaves[k - 1].page : 0;
     uint32_t want_next = k + 1 < w.leaves.size() ? w.leaves[k + 1].page : 0;
@@ -562,6 +816,10 @@ void VerifyIndexTree(Pager* pager, uint32_t root, std::vector<std::string>* faul
       break;
     }
   }
+  if (w.stale && notes)
+    notes->push_back(std::to_string(w.stale) +
+                     " node entries lie above their child's last entry, as Access leaves them after deletes; "
+                     "engines that keep entries exact may refuse to update this index");
 }
 
 }  // namespace mdb

@@ -39,21 +39,35 @@ Status ReadIndex(Pager* pager, uint32_t root, std::vector<IndexEntry>* entries,
 
 // Incremental changes to the tree rooted at `root`, inside the caller's
 // write transaction: only the pages on the path to the entry's leaf (and
-// those a split or an emptied page touches) change. The root never moves.
+// those a split or an emptied page touches) change, and every node entry on
+// that path ends equal to its child's last entry. The root never moves.
 // New pages join the index's usage map (`used_map` row pointer, 0 for
-// none); emptied pages leave it and are freed.
-Status IndexInsert(Pager* pager, uint32_t used_map, uint32_t root, const IndexEntry& entry);
+// none); emptied pages leave it and are freed. *new_key, when given, says
+// whether no other entry has the same key.
+Status IndexInsert(Pager* pager, uint32_t used_map, uint32_t root, const IndexEntry& entry,
+                   bool* new_key = nullptr);
 // Corruption when the entry is not there.
 Status IndexRemove(Pager* pager, uint32_t used_map, uint32_t root, const IndexEntry& entry);
+
+// True when an index that ignores nulls keeps no entry for this row: every
+// key column is null.
+bool IndexSkipsRow(const TableDef& def, const RealIndexDef& index, const std::vector<Value>& values);
+
+// Raises the index's count of distinct keys by one, in the definition's
+// first page and in *def (Access counts keys added and never lowers it).
+Status CountNewKey(Pager* pager, TableDef* def, const RealIndexDef& index);
 
 // Visits leaf entries in order from the first whose bytes are not below
 // `from`, until visit sets *stop or the index ends.
 Status IndexScanFrom(Pager* pager, uint32_t root, const std::string& from,
                      const std::function<Status(const IndexEntry&, bool* stop)>& visit);
 
-// Checks the tree's shape: every entry within the range its parent gives
-// it, leaves at one depth and linked in order. Appends what is wrong.
-void VerifyIndexTree(Pager* pager, uint32_t root, std::vector<std::string>* faults);
+// Checks the tree as strictly as the format allows: each node entry against
+// its child's first and last leaf entries, order across siblings, tails,
+// links, leaves at one depth. Appends what is wrong to faults; an entry above
+// its child's last entry (Access leaves them after deletes) is a note.
+void VerifyIndexTree(Pager* pager, uint32_t root, std::vector<std::string>* faults,
+                     std::vector<std::string>* notes);
 
 // An empty leaf page image for a new index.
 void InitLeafPage(uint8_t* page, uint32_t tdef_page);

@@ -79,7 +79,7 @@ constexpr uint8_t kTableTypeSystem = 0x53;
 
 // Per real index, right after the header: 12 bytes.
 constexpr uint32_t kRealIndexCountEntrySize = 12;
-constexpr uint32_t kRealIndexCountRowsOffset = 4;  // uint32 rows in the index
+constexpr uint32_t kRealIndexUniqueCountOffset = 4;  // uint32 distinct keys ever added (never lowered)
 
 // Column entries: 25 bytes each.
 constexpr uint32_t kColumnEntrySize = 25;

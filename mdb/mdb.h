@@ -174,8 +174,11 @@ class Database {
   virtual Status BeginRead() = 0;
   virtual void EndRead() = 0;
 
-  // Verifies the whole file; each fault found is appended (UTF-8).
-  virtual Status Check(std::vector<std::string>* faults) = 0;
+  // Verifies the whole file; each fault found is appended (UTF-8). Notes
+  // (when given) name states that are consistent but worth knowing, such as
+  // row counts Access left stale.
+  virtual Status Check(std::vector<std::string>* faults, std::vector<std::string>* notes) = 0;
+  Status Check(std::vector<std::string>* faults) { return Check(faults, nullptr); }
 };
 
 }  // namespace mdb

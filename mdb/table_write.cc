@@ -188,7 +188,13 @@ Status TableWriter::StoreNewRow(const std::string& row, uint16_t flags, uint32_t
 Status TableWriter::IndexChange(const std::vector<Value>* old_values, const std::vector<Value>* new_values,
                                 RowId id) {
   TableDef* d = t_->mutable_def();
+  const std::vector<Value>* const old_row = old_values;
+  const std::vector<Value>* const new_row = new_values;
   for (RealIndexDef& r : d->real_indexes) {
+    // An index that ignores nulls has no entry for a row without a key.
+    old_values = old_row && !IndexSkipsRow(*d, r, *old_row) ? old_row : nullptr;
+    new_values = new_row && !IndexSkipsRow(*d, r, *new_row) ? new_row : nullptr;
+    if (!old_values && !new_values) continue;
     std::string old_key, new_key;
     if (old_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *old_values, &old_key));
     if (new_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *new_values, &new_key));
@@ -222,7 +228,9 @@ Status TableWriter::IndexChange(const std::vector<Value>* old_values, const std:
           return Status::Constraint("the value would duplicate a unique key of table [" + Utf8(t_->name()) + "]");
       }
       me.key = new_key;
-      MDB_RETURN_IF_ERROR(IndexInsert(pager_, r.used_pages, r.first_page, me));
+      bool new_key_added = false;
+      MDB_RETURN_IF_ERROR(IndexInsert(pager_, r.used_pages, r.first_page, me, &new_key_added));
+      if (new_key_added) MDB_RETURN_IF_ERROR(CountNewKey(pager_, d, r));
     }
   }
   return Status::OK();

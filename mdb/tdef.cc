@@ -83,7 +83,7 @@ Status ParseTableDef(const std::string& b, TableDef* out) {
   std::vector<uint32_t> real_rows(d.real_index_count);
   for (uint32_t i = 0; i < d.real_index_count; ++i) {
     if (pos + jet4::kRealIndexCountEntrySize > size) return Status::Corruption("table definition truncated");
-    real_rows[i] = jet4::Get32(p + pos + jet4::kRealIndexCountRowsOffset);
+    real_rows[i] = jet4::Get32(p + pos + jet4::kRealIndexUniqueCountOffset);
     pos += jet4::kRealIndexCountEntrySize;
   }
 
@@ -125,7 +125,7 @@ Status ParseTableDef(const std::string& b, TableDef* out) {
     RealIndexDef& r = d.real_indexes[i];
     r.number = int(i);
     r.entry_offset = pos;
-    r.row_count = real_rows[i];
+    r.unique_count = real_rows[i];
     for (uint32_t k = 0; k < jet4::kRealIndexMaxColumns; ++k) {
       const uint8_t* ce = e + jet4::kRealIndexColumnsOffset + 3 * k;
       uint16_t num = jet4::Get16(ce);

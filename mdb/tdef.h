@@ -36,7 +36,7 @@ struct RealIndexDef {
   uint32_t used_pages = 0;  // row pointer to the index's usage map
   uint32_t first_page = 0;  // root page of the index tree
   uint8_t flags = 0;        // jet4::kIndexFlag*
-  uint32_t row_count = 0;   // from the count block after the header
+  uint32_t unique_count = 0;  // distinct keys added, from the count block after the header
   uint32_t entry_offset = 0;
 };
 
