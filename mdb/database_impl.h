@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ class DatabaseImpl : public Database {
   Status OpenTableAt(uint32_t tdef_page, std::unique_ptr<TableImpl>* out);
   // True while Begin() .. Commit()/Rollback() is open.
   bool in_transaction() const { return in_transaction_; }
+  // True the first time it is asked for a table: its row count is then
+  // verified by the write that asked (row_count.h).
+  bool FirstWriteTo(uint32_t tdef_page) { return counted_.insert(tdef_page).second; }
 
  private:
   Env* env_;
@@ -53,6 +57,7 @@ class DatabaseImpl : public Database {
   std::unique_ptr<Pager> pager_;
   bool read_only_;
   bool in_transaction_ = false;
+  std::set<uint32_t> counted_;
   DatabaseHeader header_;
   Catalog catalog_;
 };

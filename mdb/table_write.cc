@@ -11,6 +11,7 @@
 #include "mdb/lval_write.h"
 #include "mdb/page_space.h"
 #include "mdb/relationships.h"
+#include "mdb/row_count.h"
 #include "mdb/row_read.h"
 #include "mdb/row_write.h"
 #include "mdb/table_impl.h"
@@ -112,6 +113,8 @@ class TableWriter {
         return Status::NotSupported("table [" + Utf8(t_->name()) + "] has an index the engine cannot keep: " +
                                     s.message());
     }
+    // A count Access left stale is put right by the first write.
+    if (t_->db()->FirstWriteTo(def.first_page)) MDB_RETURN_IF_ERROR(CorrectRowCount(pager_, t_->mutable_def()));
     return Status::OK();
   }
 

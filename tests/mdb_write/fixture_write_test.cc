@@ -2,6 +2,9 @@
 // mdb-export and checked by the checker after every change.
 #include <algorithm>
 
+#include "mdb/catalog.h"
+#include "mdb/pager.h"
+#include "mdb/tdef.h"
 #include "tests/mdb_write/helpers.h"
 
 using namespace writetest;
@@ -126,21 +129,57 @@ TEST(FixtureWrite, CheckFindsDamage) {
     ASSERT_TRUE(db->OpenTable(u"Table1", &t).ok());
     ASSERT_TRUE(t->Insert(Table1Row(u"x", u"y", 1, true), nullptr, nullptr).ok());
   }
-  // Corrupt the row count in Table1's definition.
-  auto db = Open(path);
-  std::unique_ptr<mdb::Table> t;
-  ASSERT_TRUE(db->OpenTable(u"Table1", &t).ok());
-  db.reset();
-  FILE* f = fopen(path.c_str(), "r+b");
-  ASSERT_TRUE(f);
-  // Table1's definition is on page 16 in this fixture.
-  fseek(f, 16 * 4096 + 16, SEEK_SET);
+  EXPECT_CLEAN(path);
+  uint32_t rows;
+  {
+    auto db = Open(path);
+    std::unique_ptr<mdb::Table> t;
+    ASSERT_TRUE(db->OpenTable(u"Table1", &t).ok());
+    rows = t->row_count();
+  }
+  // A row count left stale, as Access sometimes leaves them, is a note; the
+  // next write puts it right.
+  auto poke = [&](long offset, const void* bytes, size_t n) {
+    FILE* f = fopen(path.c_str(), "r+b");
+    ASSERT_TRUE(f);
+    fseek(f, offset, SEEK_SET);
+    fwrite(bytes, n, 1, f);
+    fclose(f);
+  };
+  uint32_t tdef = 0;
+  {
+    std::unique_ptr<mdb::Pager> pager;
+    mdb::Catalog catalog;
+    ASSERT_TRUE(mdb::Pager::Open(mdb::Env::Default(), path, false, &pager).ok());
+    ASSERT_TRUE(mdb::Catalog::Load(pager.get(), &catalog).ok());
+    tdef = catalog.FindTable(u"Table1")->tdef_page();
+  }
   uint32_t bogus = 999;
-  fwrite(&bogus, 4, 1, f);
-  fclose(f);
+  poke(long(tdef) * 4096 + 16, &bogus, 4);
   auto faults = CheckFaults(path);
+  ASSERT_EQ(faults.size(), 1u) << ::testing::PrintToString(faults);
+  EXPECT_NE(faults[0].find("note: table [Table1]: definition says 999 rows, pages hold " + std::to_string(rows)),
+            std::string::npos)
+      << faults[0];
+  {
+    auto db = Open(path);
+    std::unique_ptr<mdb::Table> t;
+    ASSERT_TRUE(db->OpenTable(u"Table1", &t).ok());
+    ASSERT_TRUE(t->Insert(Table1Row(u"q", u"y", 2, true), nullptr, nullptr).ok());
+    EXPECT_EQ(t->row_count(), rows + 1);
+  }
+  EXPECT_CLEAN(path);
+  // A damaged index entry is a fault.
+  std::unique_ptr<mdb::Pager> pager;
+  mdb::TableDef def;
+  ASSERT_TRUE(mdb::Pager::Open(mdb::Env::Default(), path, false, &pager).ok());
+  ASSERT_TRUE(mdb::ReadTableDef(pager.get(), tdef, &def).ok());
+  pager.reset();
+  uint8_t junk = 0x41;
+  poke(long(def.real_indexes[0].first_page) * 4096 + 0x1E0 + 1, &junk, 1);
+  faults = CheckFaults(path);
   ASSERT_FALSE(faults.empty());
-  EXPECT_NE(faults[0].find("999"), std::string::npos) << faults[0];
+  EXPECT_NE(faults[0].find("Table1"), std::string::npos) << faults[0];
 }
 
 }  // namespace
