@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mdb/jet4.h"
+#include "mdb/page_claims.h"
 #include "mdb/page_space.h"
 
 namespace mdb {
@@ -67,6 +68,15 @@ Status UsageMap::Pages(Pager* pager, uint32_t limit, std::vector<uint32_t>* out)
         }
     }
   }
+  return Status::OK();
+}
+
+Status UsageMap::ListMapPages(std::vector<uint32_t>* out) const {
+  out->clear();
+  if (inline_form()) return Status::OK();
+  const uint8_t* r = U8(row_);
+  for (size_t k = 0; 1 + 4 * k + 4 <= row_.size(); ++k)
+    if (uint32_t mp = Get32(r + 1 + 4 * k)) out->push_back(mp);
   return Status::OK();
 }
 
@@ -176,6 +186,12 @@ Status AllocatePage(Pager* pager, uint32_t* page) {
   MDB_RETURN_IF_ERROR(free_map.Pages(pager, pager->page_count(), &free_pages));
   for (uint32_t pg : free_pages) {
     if (pg < 3) continue;  // header, the free map's own page, the catalog
+    // One wrong bit must not hand a live page to a second owner.
+    std::string owner;
+    MDB_RETURN_IF_ERROR(FindPageClaim(pager, pg, &owner));
+    if (!owner.empty())
+      return Status::Corruption("page " + std::to_string(pg) + " is listed as free but still belongs to " + owner +
+                                "; the database needs a repair");
     MDB_RETURN_IF_ERROR(free_map.Set(pager, pg, false, false));
     *page = pg;
     return Status::OK();

@@ -24,6 +24,8 @@ class UsageMap {
   // Pages set in the map, below `limit`, ascending.
   Status Pages(Pager* pager, uint32_t limit, std::vector<uint32_t>* out) const;
   Status Contains(Pager* pager, uint32_t page, bool* yes) const;
+  // The bitmap pages a map of the list-of-pages form keeps (none inline).
+  Status ListMapPages(std::vector<uint32_t>* out) const;
   // Set or clear one page's bit, staging the changed pages. An inline map that
   // cannot reach the page is moved to the list-of-pages form. When `exact`
   // is false (the database's free-page map), a page the map cannot reach is

@@ -5,6 +5,7 @@
 #include "mdb/catalog.h"
 #include "mdb/pager.h"
 #include "mdb/tdef.h"
+#include "mdb/usage_map.h"
 #include "tests/mdb_write/helpers.h"
 
 using namespace writetest;
@@ -119,6 +120,54 @@ TEST(FixtureWrite, IndexedTablesKeepTheirIndexes) {
   EXPECT_GT(wrote, 0);
   db.reset();
   EXPECT_CLEAN(path);
+}
+
+// One wrong bit in the free-page map must not hand a live page of one table
+// to another: the write fails with a corruption status and the file stays as
+// it was.
+TEST(FixtureWrite, AllocationRefusesAPageStillInUse) {
+  std::string path = CopyFixture("mr_data_V2000_test.mdb", "claimed.mdb");
+  uint32_t victim = 0;
+  {
+    std::unique_ptr<mdb::Pager> pager;
+    ASSERT_TRUE(mdb::Pager::Open(mdb::Env::Default(), path, true, &pager).ok());
+    mdb::Catalog catalog;
+    ASSERT_TRUE(mdb::Catalog::Load(pager.get(), &catalog).ok());
+    mdb::TableDef def;
+    ASSERT_TRUE(mdb::ReadTableDef(pager.get(), catalog.FindTable(u"Table1")->tdef_page(), &def).ok());
+    std::vector<uint32_t> pages;
+    ASSERT_TRUE(mdb::MapPages(pager.get(), def.used_pages, &pages).ok());
+    ASSERT_FALSE(pages.empty());
+    victim = pages.front();
+    // The victim becomes the first page the map lists as free.
+    ASSERT_TRUE(pager->BeginWrite().ok());
+    mdb::UsageMap free_map;
+    ASSERT_TRUE(mdb::UsageMap::Load(pager.get(), mdb::kFreePageMapPtr, &free_map).ok());
+    std::vector<uint32_t> listed;
+    ASSERT_TRUE(free_map.Pages(pager.get(), pager->page_count(), &listed).ok());
+    for (uint32_t p : listed)
+      if (p < victim) ASSERT_TRUE(free_map.Set(pager.get(), p, false, false).ok());
+    ASSERT_TRUE(free_map.Set(pager.get(), victim, true, false).ok());
+    ASSERT_TRUE(pager->Commit().ok());
+  }
+  std::string before = RunCommand("md5sum < '" + path + "'");
+  auto db = Open(path);
+  std::unique_ptr<mdb::Table> t;
+  ASSERT_TRUE(db->OpenTable(u"Table1", &t).ok());
+  const std::u16string letters = u"abcdefghilmnopqrstuvxy";
+  mdb::Status s;
+  ASSERT_TRUE(db->Begin().ok());
+  for (int k = 0; k < 400 && s.ok(); ++k) {
+    std::u16string a = {u'q', letters[k % 22], letters[k / 22 % 22]};
+    s = t->Insert(Table1Row(a, std::u16string(90, u'x'), k, true), nullptr, nullptr);
+  }
+  db->Rollback();
+  EXPECT_EQ(s.code(), mdb::Status::Code::kCorruption) << s.ToString();
+  EXPECT_NE(s.message().find("page " + std::to_string(victim) + " is listed as free but still belongs to table [Table1]"),
+            std::string::npos)
+      << s.ToString();
+  db.reset();
+  EXPECT_EQ(RunCommand("md5sum < '" + path + "'"), before);
 }
 
 TEST(FixtureWrite, CheckFindsDamage) {
