@@ -315,6 +315,23 @@ Status OpenTableFor(Database* db, const std::u16string& name, std::unique_ptr<Ta
   return s;
 }
 
+// The catalog, permissions and relationships are the database's own: a
+// statement that changed them could leave objects Access cannot open.
+Status RefuseSystemTable(Database* db, const Table& table) {
+  const std::u16string& name = table.name();
+  bool system = name.size() >= 4 && (name[0] | 0x20) == u'm' && (name[1] | 0x20) == u's' &&
+                (name[2] | 0x20) == u'y' && (name[3] | 0x20) == u's';
+  if (!system) {
+    std::vector<std::u16string> user;
+    MDB_RETURN_IF_ERROR(db->ListTables(&user));
+    system = std::find(user.begin(), user.end(), name) == user.end();
+  }
+  if (system)
+    return Status::NotSupported("table [" + SqlUtf8(name) +
+                                "] is a system table: the database keeps it itself, and SQL may read it but not change it");
+  return Status::OK();
+}
+
 // Finds the rows a change applies to before changing any of them, so a
 // row that moves during the change is not met twice.
 Status MatchingRows(Table* table, const Expr* where, const Binary* param, std::vector<RowId>* ids) {
@@ -439,6 +456,7 @@ Status ExecuteStatement(Database* db, const std::u16string& sql, const Binary* p
   MDB_RETURN_IF_ERROR(db->Begin());
   std::unique_ptr<Table> table;
   Status s = OpenTableFor(db, st.table, &table);
+  if (s.ok()) s = RefuseSystemTable(db, *table);
   if (s.ok()) {
     switch (st.kind) {
       case Statement::Kind::kInsert: s = RunInsert(table.get(), &st, param, &rows); break;

@@ -41,6 +41,8 @@ class RecordSet {
 Status ExecuteQuery(Database* db, const std::u16string& sql, std::unique_ptr<RecordSet>* out);
 
 // Runs INSERT, UPDATE or DELETE as one transaction. param fills the one "?".
+// System tables (MSys*: the catalog, permissions, relationships) are
+// refused with NotSupported.
 Status ExecuteStatement(Database* db, const std::u16string& sql, const Binary* param,
                         int64_t* rows_affected);
 

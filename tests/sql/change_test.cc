@@ -146,6 +146,20 @@ TEST_F(ChangeTest, RelationshipsAreKept) {
   Status s = Exec(u"insert into Table1 (id, otherfk1, otherfk2, data, otherfk3) values (100, 99, 99, 'x', 0)");
   EXPECT_EQ(s.code(), Status::Code::kConstraint) << s.ToString();
   EXPECT_EQ(All(u"select * from Table1"), before);
+  // The catalog, permissions and relationships are read, never changed.
+  auto aces = All(u"select * from MSysACEs");
+  auto rels = All(u"select * from msysrelationships");
+  ASSERT_FALSE(aces.empty());
+  for (const char16_t* sql : {u"delete from MSysACEs", u"update msysobjects set Flags = 0",
+                              u"delete from MSysRelationships where grbit = 4096",
+                              u"insert into MSysQueries (ObjectId, Attribute) values (1, 1)",
+                              u"update MSysAccessObjects set ID = 1"}) {
+    s = Exec(sql);
+    EXPECT_EQ(s.code(), Status::Code::kNotSupported) << s.ToString();
+    EXPECT_NE(s.message().find("is a system table"), std::string::npos) << s.ToString();
+  }
+  EXPECT_EQ(All(u"select * from MSysACEs"), aces);
+  EXPECT_EQ(All(u"select * from msysrelationships"), rels);
 }
 
 TEST_F(ChangeTest, NowFillsTheClock) {
