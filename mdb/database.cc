@@ -1,6 +1,7 @@
 #include "mdb/database_impl.h"
 
 #include "mdb/jet4.h"
+#include "mdb/page_cipher.h"
 #include "mdb/table_impl.h"
 #include "mdb/tdef.h"
 
@@ -51,10 +52,14 @@ Status DatabaseImpl::Load(const OpenOptions& options) {
     const uint8_t* page0;
     MDB_RETURN_IF_ERROR(pager_->Get(0, &page0));
     MDB_RETURN_IF_ERROR(ParseHeader(page0, jet4::kPageSize, &header_));
-    if (header_.db_key != 0) return Status::NotSupported("an encoded database; decode it in Access first");
-    MDB_RETURN_IF_ERROR(CheckPassword(header_, options.password));
-    return Catalog::Load(pager_.get(), &catalog_);
+    return CheckPassword(header_, options.password);
   }();
+  pager_->EndRead();
+  MDB_RETURN_IF_ERROR(s);
+  // An encoded database is read and written through its page cipher.
+  if (header_.db_key != 0) pager_ = NewEncodedPager(std::move(pager_), header_.db_key);
+  MDB_RETURN_IF_ERROR(pager_->BeginRead());
+  s = Catalog::Load(pager_.get(), &catalog_);
   pager_->EndRead();
   return s;
 }

@@ -122,6 +122,51 @@ TEST(FixtureWrite, IndexedTablesKeepTheirIndexes) {
   EXPECT_CLEAN(path);
 }
 
+// A file Access encoded takes writes and stays encoded: the new text is
+// nowhere in the file as plain text, and the other readers, which decipher
+// it, see the changes. The first write to a table whose count Access left
+// stale puts the count right.
+TEST(FixtureWrite, EncodedFileTakesWritesAndStaysEncoded) {
+  std::string path = CopyFixture("../realworld/coffeeBreaksama__VIP-Manager__dat.mdb", "encoded.mdb");
+  const std::u16string password = u"tyy1059606243";
+  auto faults = CheckFaults(path, password);
+  ASSERT_EQ(faults.size(), 2u) << ::testing::PrintToString(faults);  // two stale counts
+  {
+    auto db = Open(path, password);
+    std::unique_ptr<mdb::Table> vip, log;
+    ASSERT_TRUE(db->OpenTable(u"VipInfo", &vip).ok());
+    std::vector<Value> row(vip->columns().size());
+    row[vip->ColumnIndex(u"VipName")] = std::u16string(u"Encodedmarker");
+    row[vip->ColumnIndex(u"VipPhone")] = std::u16string(u"555");
+    row[vip->ColumnIndex(u"VipLevel")] = int64_t(1);
+    row[vip->ColumnIndex(u"CardNumber")] = std::u16string(u"20001");
+    mdb::RowId id;
+    ASSERT_TRUE(vip->Insert(row, &id, nullptr).ok());
+    ASSERT_TRUE(vip->Update(id, {{vip->ColumnIndex(u"VipPhone"), std::u16string(u"556")}}, nullptr).ok());
+    auto cur = vip->Scan();
+    ASSERT_TRUE(cur->Next());
+    ASSERT_TRUE(vip->Delete(cur->row_id()).ok());
+    ASSERT_TRUE(db->OpenTable(u"Log", &log).ok());
+    auto lc = log->Scan();
+    ASSERT_TRUE(lc->Next());
+    ASSERT_TRUE(log->Update(lc->row_id(), {}, nullptr).ok());
+    EXPECT_EQ(log->row_count(), 2u);
+  }
+  faults = CheckFaults(path, password);
+  ASSERT_EQ(faults.size(), 1u) << ::testing::PrintToString(faults);
+  EXPECT_NE(faults[0].find("note: table [EmployeeInfo]"), std::string::npos) << faults[0];
+  std::string file = RunCommand("cat '" + path + "'"), utf16;
+  for (char c : std::string("Encodedmarker")) utf16 += std::string{c, '\0'};
+  EXPECT_EQ(file.find("Encodedmarker"), std::string::npos);
+  EXPECT_EQ(file.find(utf16), std::string::npos);
+  auto rows = MdbExport(path, "VipInfo");
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "29,\"Encodedmarker\",\"556\",,1,,\"20001\""), rows.end())
+      << ::testing::PrintToString(rows);
+  EXPECT_NE(RunCommand("node " USERMGR_SOURCE_DIR "/tests/node/dump_table.mjs '" + path + "' VipInfo tyy1059606243")
+                .find("29,\"Encodedmarker\",\"556\""),
+            std::string::npos);
+}
+
 // One wrong bit in the free-page map must not hand a live page of one table
 // to another: the write fails with a corruption status and the file stays as
 // it was.
