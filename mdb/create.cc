@@ -1,7 +1,10 @@
-// Creates a new file with the program's schema. It starts from the image of
-// an empty database as Access writes it (empty_db_image.cc) and adds the
-// three tables, their catalog rows, indexes and the relationship.
+// Creates a new file with the program's schema, every byte from the engine's
+// own code: the header page, the free-page map, the engine's system tables
+// with their rows and permissions (system_catalog.h), then the program's
+// three tables, their relationship and the first account, laid out as
+// Access lays out such a file.
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "mdb/database_impl.h"
@@ -10,258 +13,273 @@
 #include "mdb/jet4.h"
 #include "mdb/oadate.h"
 #include "mdb/page_space.h"
+#include "mdb/property_block.h"
+#include "mdb/relationships.h"
+#include "mdb/system_catalog.h"
 #include "mdb/table_impl.h"
-#include "mdb/usage_map.h"
+#include "mdb/table_layout.h"
+#include "mdb/value_format.h"
 
 namespace mdb {
-
-extern const uint8_t kEmptyDatabase[];
-extern const size_t kEmptyDatabaseSize;
 
 using namespace jet4;
 
 namespace {
 
-struct ColSpec {
-  std::u16string name;
-  ColumnType type;
-  uint16_t length;  // bytes; 0 for long values
-  bool autonumber = false;
-};
-struct IdxSpec {
-  std::u16string name;
-  int column;    // position in the table's columns
-  uint8_t kind;  // 1 primary, 0 plain, 2 foreign key
-  bool unique;
-};
-struct TableSpec {
-  std::u16string name;
-  std::vector<ColSpec> cols;
-  std::vector<IdxSpec> idx;
-  // Filled while building.
-  uint32_t tdef = 0, map_page = 0;
-  std::vector<uint32_t> index_roots;
-};
+// Column flags Access gives a new table's columns.
+constexpr uint8_t kUserFixed = kColFlagFixed | kColFlagUpdatable;
+constexpr uint8_t kUserVariable = kColFlagUpdatable;
+constexpr uint8_t kUserAutonumber = kColFlagFixed | kColFlagUpdatable | kColFlagAutonumber;
+// Index flags: every index 0x80, a primary key unique and required too.
+constexpr uint8_t kPlainIndex = kIndexFlagUnknown80;
+constexpr uint8_t kPrimaryIndex = kIndexFlagUnknown80 | kIndexFlagUnique | kIndexFlagRequired;
 
-bool IsFixed(ColumnType t) {
-  return t != ColumnType::kText && t != ColumnType::kMemo && t != ColumnType::kOle && t != ColumnType::kBinary;
+ColumnLayout UserColumn(const char16_t* name, ColumnType type, uint16_t number, uint16_t length) {
+  bool fixed = type != ColumnType::kText && type != ColumnType::kMemo && type != ColumnType::kOle;
+  bool text = type == ColumnType::kText || type == ColumnType::kMemo;
+  return ColumnLayout{name, type, number, length, fixed ? kUserFixed : kUserVariable, text};
 }
-bool IsLong(ColumnType t) { return t == ColumnType::kMemo || t == ColumnType::kOle; }
-
-void Put16s(std::string* s, uint16_t v) { s->push_back(char(v)); s->push_back(char(v >> 8)); }
-void Put32s(std::string* s, uint32_t v) { Put16s(s, uint16_t(v)); Put16s(s, uint16_t(v >> 16)); }
-void PutName(std::string* s, const std::u16string& n) {
-  Put16s(s, uint16_t(n.size() * 2));
-  for (char16_t c : n) Put16s(s, c);
+ColumnLayout AutonumberColumn(const char16_t* name, uint16_t number) {
+  return ColumnLayout{name, ColumnType::kLong, number, 4, kUserAutonumber, false};
 }
 
-// Relationship info for the foreign-key logical indexes.
-struct FkLink {
-  int logical = -1;  // which logical index of this table
-  uint32_t other_tdef = 0;
-  int other_logical = 0;
-  uint8_t other_type = 0;
-  bool cascade_delete = false;
-};
+constexpr char16_t kRelationshipName[] = u"用户表操作日志";
+// Access names the referenced table's side of a relationship ".rC".
+constexpr char16_t kReferencedSideName[] = u".rC";
 
-// The map rows of a table's usage-map page: [0] pages, [1] free pages, then
-// one per index, then two per long-value column.
-std::string MapRow() {
-  std::string r(69, '\0');
-  return r;
-}
-
-Status BuildTable(Pager* pager, TableSpec* t) {
-  MDB_RETURN_IF_ERROR(AllocatePage(pager, &t->tdef));
-  MDB_RETURN_IF_ERROR(AllocatePage(pager, &t->map_page));
-  uint8_t map[kPageSize];
-  InitDataPage(map, 0);
-  size_t long_cols = 0;
-  for (auto& c : t->cols) long_cols += IsLong(c.type);
-  size_t rows = 2 + t->idx.size() + 2 * long_cols;
-  for (size_t i = 0; i < rows; ++i) {
-    uint16_t r;
-    MDB_RETURN_IF_ERROR(AddRow(map, MapRow(), 0, &r));
+// [用户信息表], [操作日志] and [用户表], and [用户表].[ID] -> [操作日志].[用户ID]
+// with cascading deletes: a foreign-key index on each side, type 2 on the
+// referencing table and 1 on the referenced one, each naming the other.
+std::vector<TableLayout> ProgramTables() {
+  using T = ColumnType;
+  std::vector<TableLayout> t(3);
+  t[0].name = u"用户信息表";
+  t[0].columns = {AutonumberColumn(u"ID", 0),          UserColumn(u"姓名", T::kText, 1, 100),
+                  UserColumn(u"性别", T::kBool, 2, 1),    UserColumn(u"个人简介", T::kMemo, 3, 0),
+                  UserColumn(u"出生日期", T::kDateTime, 4, 8), UserColumn(u"添加者", T::kText, 5, 100),
+                  UserColumn(u"照片", T::kOle, 6, 0)};
+  t[0].real = {{{0}, kPrimaryIndex}};
+  t[0].logical = {{u"PrimaryKey", 0, 0, kIndexKindPrimary}};
+  t[1].name = u"操作日志";
+  t[1].columns = {UserColumn(u"用户ID", T::kLong, 0, 4), UserColumn(u"操作时间", T::kDateTime, 1, 8),
+                  UserColumn(u"事件说明", T::kText, 2, 510)};
+  t[1].real = {{{0}, kPlainIndex}};
+  t[1].logical = {{u"用户ID", 0, 0, 0}, {kRelationshipName, 1, 0, kIndexKindForeign}};
+  t[2].name = u"用户表";
+  t[2].columns = {AutonumberColumn(u"ID", 0), UserColumn(u"用户名", T::kText, 1, 100),
+                  UserColumn(u"密码", T::kText, 2, 100)};
+  t[2].real = {{{0}, kPrimaryIndex}};
+  t[2].logical = {{u"PrimaryKey", 0, 0, kIndexKindPrimary}, {kReferencedSideName, 1, 0, kIndexKindForeign}};
+  // Pages after the system tables: each table's definition, its map page,
+  // its index roots.
+  uint32_t page = syscat::kFirstFreePage;
+  for (TableLayout& x : t) {
+    x.tdef = page++;
+    x.map_page = page++;
+    for (size_t k = 0; k < x.real.size(); ++k) x.roots.push_back(page++);
   }
-  MDB_RETURN_IF_ERROR(pager->Put(t->map_page, map));
-  for (size_t i = 0; i < t->idx.size(); ++i) {
-    uint32_t root;
-    MDB_RETURN_IF_ERROR(AllocatePage(pager, &root));
-    uint8_t leaf[kPageSize];
-    InitLeafPage(leaf, t->tdef);
-    MDB_RETURN_IF_ERROR(pager->Put(root, leaf));
-    UsageMap m;
-    MDB_RETURN_IF_ERROR(UsageMap::Load(pager, MakePtr(t->map_page, uint32_t(2 + i)), &m));
-    MDB_RETURN_IF_ERROR(m.Set(pager, root, true));
-    t->index_roots.push_back(root);
+  LogicalIndexLayout& referencing = t[1].logical[1];
+  LogicalIndexLayout& referenced = t[2].logical[1];
+  referencing.rel_type = 2;
+  referencing.rel_index = int32_t(referenced.number);
+  referencing.rel_table = t[2].tdef;
+  referenced.rel_type = 1;
+  referenced.rel_index = int32_t(referencing.number);
+  referenced.rel_table = t[1].tdef;
+  referencing.cascade_deletes = referenced.cascade_deletes = true;
+  return t;
+}
+
+// The properties Access gives a new table and its columns, without the
+// datasheet's (widths, order, hidden), without default values (which Jet
+// applies and this engine does not) and with zero-length texts allowed,
+// which the program writes for empty fields.
+std::string ProgramTableProperties(const TableLayout& t, std::mt19937* rng) {
+  auto guid = [&]() {
+    uint8_t g[16];
+    for (uint8_t& b : g) b = uint8_t((*rng)());
+    return Property::Guid(g);
+  };
+  std::vector<PropertySet> sets;
+  sets.push_back({u"", {Property::Byte(u"DefaultView", 2, false), Property::Bool(u"OrderByOn", false, false),
+                        Property::Byte(u"Orientation", 0), guid()}});
+  for (const ColumnLayout& c : t.columns) {
+    PropertySet s{c.name, {}};
+    bool autonumber = c.flags & kColFlagAutonumber;
+    switch (c.type) {
+      case ColumnType::kText:
+      case ColumnType::kMemo:
+        s.properties = {Property::Bool(u"Required", false), Property::Bool(u"AllowZeroLength", true),
+                        Property::Int(u"DisplayControl", 109), Property::Byte(u"IMEMode", 0),
+                        Property::Byte(u"IMESentenceMode", 3), Property::Bool(u"UnicodeCompression", true)};
+        break;
+      case ColumnType::kBool:
+        s.properties = {Property::Bool(u"Required", false), Property::Int(u"DisplayControl", 106),
+                        Property::Text(u"Format", u"Yes/No")};
+        break;
+      case ColumnType::kDateTime:
+        s.properties = {Property::Bool(u"Required", false), Property::Byte(u"IMEMode", 0),
+                        Property::Byte(u"IMESentenceMode", 3)};
+        break;
+      case ColumnType::kLong:
+        if (!autonumber)
+          s.properties = {Property::Byte(u"DecimalPlaces", 255), Property::Bool(u"Required", false),
+                          Property::Int(u"DisplayControl", 109)};
+        break;
+      default:
+        s.properties = {Property::Bool(u"Required", false)};
+        break;
+    }
+    s.properties.push_back(guid());
+    sets.push_back(std::move(s));
+  }
+  return EncodePropertyBlock(sets);
+}
+
+// Page 1: the free-page map (pages past the end count as free, as far as
+// the inline map reaches) and the second, empty map row Access keeps there.
+void BuildFreeMapPage(uint32_t page_count, uint8_t* page) {
+  InitDataPage(page, 1);
+  std::string free_map = EmptyMapRow();
+  for (uint32_t p = page_count; p < 64 * 8; ++p) free_map[5 + p / 8] = char(uint8_t(free_map[5 + p / 8]) | (1 << (p % 8)));
+  uint16_t row;
+  AddRow(page, free_map, 0, &row);
+  AddRow(page, EmptyMapRow(), 0, &row);
+}
+
+Status BuildPages(Pager* pager, const CreateOptions& options, const std::vector<TableLayout>& system,
+                  const std::vector<TableLayout>& program) {
+  uint8_t page[kPageSize];
+  NewHeader h;
+  h.code_page = options.code_page;
+  h.sort_order = options.sort_order;
+  h.password = options.password;
+  MDB_RETURN_IF_ERROR(BuildHeaderPage(h, page));
+  MDB_RETURN_IF_ERROR(PutPage(pager, 0, page));
+  uint32_t pages = program.back().roots.back() + 1;
+  BuildFreeMapPage(pages, page);
+  MDB_RETURN_IF_ERROR(PutPage(pager, 1, page));
+  uint8_t maps[kPageSize];
+  InitDataPage(maps, 0);
+  for (const TableLayout& t : system) MDB_RETURN_IF_ERROR(WriteNewTable(pager, t, options.sort_order, maps));
+  MDB_RETURN_IF_ERROR(PutPage(pager, syscat::kSystemMapPage, maps));
+  for (const TableLayout& t : program) {
+    InitDataPage(maps, 0);
+    MDB_RETURN_IF_ERROR(WriteNewTable(pager, t, options.sort_order, maps));
+    MDB_RETURN_IF_ERROR(PutPage(pager, t.map_page, maps));
   }
   return Status::OK();
 }
 
-Status WriteTdef(Pager* pager, const TableSpec& t, const std::vector<FkLink>& fks) {
-  std::string b(63, '\0');
-  uint8_t* h = reinterpret_cast<uint8_t*>(b.data());
-  h[0] = kPageTdef;
-  h[1] = 0x01;
-  Put32(h + 12, 0x0659);
-  h[24] = 0x01;
-  h[kTdefTableTypeOffset] = kTableTypeUser;
-  uint16_t var_count = 0;
-  for (auto& c : t.cols) var_count += !IsFixed(c.type);
-  Put16(h + kTdefMaxColsOffset, uint16_t(t.cols.size()));
-  Put16(h + kTdefVarColsOffset, var_count);
-  Put16(h + kTdefColCountOffset, uint16_t(t.cols.size()));
-  size_t logical = t.idx.size() + fks.size();
-  Put32(h + kTdefIndexCountOffset, uint32_t(logical));
-  Put32(h + kTdefRealIndexCountOffset, uint32_t(t.idx.size()));
-  Put32(h + kTdefUsedPagesOffset, MakePtr(t.map_page, 0));
-  Put32(h + kTdefFreePagesOffset, MakePtr(t.map_page, 1));
-  for (size_t i = 0; i < t.idx.size(); ++i) b += std::string(12, '\0');
-  // Fixed columns first in the fixed part; yes/no takes no room there.
-  uint16_t fixed_off = 0, var_index = 0;
-  for (size_t i = 0; i < t.cols.size(); ++i) {
-    const ColSpec& c = t.cols[i];
-    std::string e(25, '\0');
-    uint8_t* p = reinterpret_cast<uint8_t*>(e.data());
-    p[0] = uint8_t(c.type);
-    Put32(p + 1, 0x0659);
-    Put16(p + kColNumberOffset, uint16_t(i));
-    Put16(p + kColIndexOffset, uint16_t(i));
-    bool text = c.type == ColumnType::kText || c.type == ColumnType::kMemo;
-    if (text) Put16(p + kColMiscOffset, 0x0409);
-    uint8_t flags = kColFlagNullable;
-    if (IsFixed(c.type)) flags |= kColFlagFixed;
-    if (c.autonumber) flags = kColFlagFixed | kColFlagAutonumber;
-    p[kColFlagsOffset] = flags;
-    if (text) p[kColExtFlagsOffset] = kColExtCompressed;
-    if (IsFixed(c.type)) {
-      Put16(p + kColFixedOffsetOffset, c.type == ColumnType::kBool ? 0 : fixed_off);
-      if (c.type != ColumnType::kBool) fixed_off = uint16_t(fixed_off + c.length);
-    } else {
-      Put16(p + kColVarIndexOffset, var_index++);
-    }
-    Put16(p + kColLengthOffset, c.length);
-    b += e;
+// One row of a table by column names; the others stay null.
+class RowBuilder {
+ public:
+  explicit RowBuilder(TableImpl* t) : t_(t), row_(t->columns().size()) {}
+  RowBuilder& Set(const char16_t* column, Value v) {
+    int i = t_->ColumnIndex(column);
+    if (i < 0) missing_ = column;
+    else row_[size_t(i)] = std::move(v);
+    return *this;
   }
-  for (auto& c : t.cols) PutName(&b, c.name);
-  for (size_t i = 0; i < t.idx.size(); ++i) {
-    std::string e(52, '\0');
-    uint8_t* p = reinterpret_cast<uint8_t*>(e.data());
-    Put32(p, 0x0783);
-    for (int k = 0; k < 10; ++k) Put16(p + 4 + 3 * k, 0xFFFF);
-    Put16(p + 4, uint16_t(t.idx[i].column));
-    p[6] = kIndexOrderAscending;
-    Put32(p + kRealIndexUsedPagesOffset, MakePtr(t.map_page, uint32_t(2 + i)));
-    Put32(p + kRealIndexFirstPageOffset, t.index_roots[i]);
-    // As Access writes them: 0x80 on every index, a primary key 0x89.
-    uint8_t fl = kIndexFlagUnknown80;
-    if (t.idx[i].unique) fl |= kIndexFlagUnique;
-    if (t.idx[i].kind == kIndexKindPrimary) fl |= kIndexFlagUnique | kIndexFlagRequired;
-    p[kRealIndexFlagsOffset] = fl;
-    b += e;
+  Status Insert() {
+    if (!missing_.empty()) return Status::Corruption("a system table lacks its column [" + Utf16ToUtf8Lossy(missing_) + "]");
+    return t_->Insert(row_, nullptr, nullptr);
   }
-  auto logical_entry = [&](int number, int real, const FkLink* fk, uint8_t kind) {
-    std::string e(28, '\0');
-    uint8_t* p = reinterpret_cast<uint8_t*>(e.data());
-    Put32(p, 0x0659);
-    Put32(p + kLogicalIndexNumberOffset, uint32_t(number));
-    Put32(p + kLogicalIndexRealOffset, uint32_t(real));
-    Put32(p + kLogicalIndexRelIndexOffset, 0xFFFFFFFF);
-    if (fk) {
-      p[kLogicalIndexRelTypeOffset] = fk->other_type;
-      Put32(p + kLogicalIndexRelIndexOffset, uint32_t(fk->other_logical));
-      Put32(p + kLogicalIndexRelTableOffset, fk->other_tdef);
-      p[kLogicalIndexCascadeDelOffset] = fk->cascade_delete ? 1 : 0;
-    }
-    p[kLogicalIndexKindOffset] = kind;
-    b += e;
-  };
-  for (size_t i = 0; i < t.idx.size(); ++i) logical_entry(int(i), int(i), nullptr, t.idx[i].kind == 1 ? 1 : 0);
-  for (size_t k = 0; k < fks.size(); ++k) logical_entry(int(t.idx.size() + k), fks[k].logical, &fks[k], kIndexKindForeign);
-  for (auto& x : t.idx) PutName(&b, x.name);
-  for (size_t k = 0; k < fks.size(); ++k) PutName(&b, u"用户表操作日志");
-  // Long-value columns' map pointers.
-  uint32_t next_row = uint32_t(2 + t.idx.size());
-  for (size_t i = 0; i < t.cols.size(); ++i) {
-    if (!IsLong(t.cols[i].type)) continue;
-    Put16s(&b, uint16_t(i));
-    Put32s(&b, MakePtr(t.map_page, next_row++));
-    Put32s(&b, MakePtr(t.map_page, next_row++));
-  }
-  Put16s(&b, 0xFFFF);
-  if (b.size() > kPageSize) return Status::NotSupported("table definition larger than a page");
-  h = reinterpret_cast<uint8_t*>(b.data());
-  Put32(h + kTdefLengthOffset, uint32_t(b.size() - 8));
-  Put16(h + 2, uint16_t(kPageSize - b.size()));
-  uint8_t page[kPageSize] = {};
-  std::memcpy(page, b.data(), b.size());
-  return pager->Put(t.tdef, page);
-}
 
-Status AddCatalogRows(DatabaseImpl* db, std::vector<TableSpec>& specs, const CreateOptions& options) {
+ private:
+  TableImpl* t_;
+  std::vector<Value> row_;
+  std::u16string missing_;
+};
+
+Value Long(uint32_t v) { return int64_t(int32_t(v)); }
+Value Sid(syscat::Account a) { return Binary{syscat::SidOf(a)}; }
+
+Status AddCatalogRows(DatabaseImpl* db, const std::vector<TableLayout>& program, const CreateOptions& options) {
   CatalogKeyScope catalog_keys;
-  std::unique_ptr<TableImpl> objects;
-  MDB_RETURN_IF_ERROR(db->OpenTableImpl(u"MSysObjects", &objects));
-  int c_id = objects->ColumnIndex(u"Id"), c_parent = objects->ColumnIndex(u"ParentId"),
-      c_name = objects->ColumnIndex(u"Name"), c_type = objects->ColumnIndex(u"Type"),
-      c_flags = objects->ColumnIndex(u"Flags"), c_owner = objects->ColumnIndex(u"Owner"),
-      c_created = objects->ColumnIndex(u"DateCreate"), c_updated = objects->ColumnIndex(u"DateUpdate");
-  if (c_id < 0 || c_parent < 0 || c_name < 0 || c_type < 0 || c_flags < 0 || c_owner < 0 || c_created < 0 ||
-      c_updated < 0)
-    return Status::Corruption("the catalog lacks its usual columns");
-  // The "Tables" container is the parent of every table.
-  Value tables_id, owner;
-  auto cur = objects->Scan();
-  while (cur->Next()) {
-    Value name;
-    MDB_RETURN_IF_ERROR(cur->Get(c_name, &name));
-    if (name == Value(std::u16string(u"Tables"))) {
-      MDB_RETURN_IF_ERROR(cur->Get(c_id, &tables_id));
-      MDB_RETURN_IF_ERROR(cur->Get(c_owner, &owner));
-    }
-  }
-  MDB_RETURN_IF_ERROR(cur->status());
-  if (IsNull(tables_id)) return Status::Corruption("the catalog has no Tables container");
-  double now = NowOa();
-  for (TableSpec& t : specs) {
-    std::vector<Value> row(objects->columns().size());
-    row[c_id] = int64_t(t.tdef);
-    row[c_parent] = tables_id;
-    row[c_name] = t.name;
-    row[c_type] = int64_t(1);
-    row[c_flags] = int64_t(0);
-    row[c_owner] = owner;
-    row[c_created] = Date{now};
-    row[c_updated] = Date{now};
-    MDB_RETURN_IF_ERROR(objects->Insert(row, nullptr, nullptr));
-  }
-  MDB_RETURN_IF_ERROR(db->ReloadCatalog());
-  std::unique_ptr<TableImpl> rels;
-  MDB_RETURN_IF_ERROR(db->OpenTableImpl(u"MSysRelationships", &rels));
-  std::vector<Value> rel(rels->columns().size());
-  auto set = [&](const char16_t* col, Value v) {
-    int i = rels->ColumnIndex(col);
-    if (i >= 0) rel[i] = std::move(v);
+  std::unique_ptr<TableImpl> objects, aces, rels;
+  MDB_RETURN_IF_ERROR(db->OpenTableAt(kCatalogTdefPage, &objects));
+  MDB_RETURN_IF_ERROR(db->OpenTableAt(kCatalogTdefPage + 1, &aces));
+  MDB_RETURN_IF_ERROR(db->OpenTableAt(kCatalogTdefPage + 3, &rels));
+  const Date now{NowOa()};
+  auto object = [&](uint32_t id, uint32_t parent, const std::u16string& name, int16_t type, uint32_t flags,
+                    Value owner, Value props) {
+    return RowBuilder(objects.get())
+        .Set(u"Id", Long(id)).Set(u"ParentId", Long(parent)).Set(u"Name", name).Set(u"Type", int64_t(type))
+        .Set(u"DateCreate", now).Set(u"DateUpdate", now).Set(u"Owner", std::move(owner))
+        .Set(u"Flags", Long(flags)).Set(u"LvProp", std::move(props)).Insert();
   };
-  set(u"ccolumn", int64_t(1));
-  set(u"grbit", int64_t(0x00001000));  // enforced, deletes cascade
-  set(u"icolumn", int64_t(0));
-  set(u"szColumn", std::u16string(u"用户ID"));
-  set(u"szObject", std::u16string(u"操作日志"));
-  set(u"szReferencedColumn", std::u16string(u"ID"));
-  set(u"szReferencedObject", std::u16string(u"用户表"));
-  set(u"szRelationship", std::u16string(u"用户表操作日志"));
-  MDB_RETURN_IF_ERROR(rels->Insert(rel, nullptr, nullptr));
+  auto ace = [&](uint32_t id, const std::string& sid, int32_t rights, bool inheritable) {
+    return RowBuilder(aces.get())
+        .Set(u"ObjectId", Long(id)).Set(u"SID", Binary{sid}).Set(u"ACM", int64_t(rights))
+        .Set(u"FInheritable", inheritable).Insert();
+  };
+  std::vector<syscat::StoredAce> tables_aces, relationships_aces;
+  uint32_t next_document = syscat::kFirstDocumentId;
+  for (const syscat::BuiltinObject& o : syscat::BuiltinObjects()) {
+    MDB_RETURN_IF_ERROR(object(o.id, o.parent, o.name, o.type, o.flags, Sid(o.owner), Value()));
+    for (const syscat::Ace& a : o.aces) {
+      MDB_RETURN_IF_ERROR(ace(o.id, syscat::SidOf(a.who), a.rights, a.inheritable));
+      syscat::StoredAce stored{syscat::SidOf(a.who), a.rights, a.inheritable};
+      if (o.id == syscat::kTablesId) tables_aces.push_back(stored);
+      if (o.id == syscat::kRelationshipsId) relationships_aces.push_back(stored);
+    }
+    if (o.id >= syscat::kFirstDocumentId) next_document = o.id + 1;
+  }
+  // The program's tables and their relationship belong to the account that
+  // creates them, with the permissions their containers pass on.
+  const std::string creator = syscat::SidOf(syscat::Account::kCreator), owner = syscat::SidOf(syscat::Account::kAdmin);
+  std::mt19937 rng(std::random_device{}());
+  for (const TableLayout& t : program) {
+    MDB_RETURN_IF_ERROR(object(t.tdef, syscat::kTablesId, t.name, syscat::kTypeTable, 0, Binary{owner},
+                               Binary{ProgramTableProperties(t, &rng)}));
+    for (const syscat::StoredAce& a : syscat::InheritedAces(tables_aces, creator, owner))
+      MDB_RETURN_IF_ERROR(ace(t.tdef, a.sid, a.rights, a.inheritable));
+  }
+  MDB_RETURN_IF_ERROR(object(next_document, syscat::kRelationshipsId, kRelationshipName, syscat::kTypeRelationship, 0,
+                             Binary{owner}, Value()));
+  for (const syscat::StoredAce& a : syscat::InheritedAces(relationships_aces, creator, owner))
+    MDB_RETURN_IF_ERROR(ace(next_document, a.sid, a.rights, a.inheritable));
+  MDB_RETURN_IF_ERROR(RowBuilder(rels.get())
+                          .Set(u"ccolumn", int64_t(1)).Set(u"grbit", int64_t(kRelCascadeDeletes))
+                          .Set(u"icolumn", int64_t(0)).Set(u"szColumn", std::u16string(u"用户ID"))
+                          .Set(u"szObject", program[1].name).Set(u"szReferencedColumn", std::u16string(u"ID"))
+                          .Set(u"szReferencedObject", program[2].name)
+                          .Set(u"szRelationship", std::u16string(kRelationshipName))
+                          .Insert());
+  MDB_RETURN_IF_ERROR(db->ReloadCatalog());
   std::unique_ptr<TableImpl> users;
-  MDB_RETURN_IF_ERROR(db->OpenTableImpl(u"用户表", &users));
+  MDB_RETURN_IF_ERROR(db->OpenTableAt(program[2].tdef, &users));
   return users->Insert({Value(), options.first_user, options.first_password}, nullptr, nullptr);
 }
 
-}  // namespace
-
-namespace {
-
-Status BuildDatabase(Env* env, const std::string& path, const CreateOptions& options);
+Status BuildDatabase(Env* env, const std::string& path, const CreateOptions& options) {
+  const std::vector<TableLayout> system = syscat::SystemTables();
+  const std::vector<TableLayout> program = ProgramTables();
+  {
+    std::unique_ptr<Pager> pager;
+    MDB_RETURN_IF_ERROR(Pager::Create(env, path, &pager));
+    MDB_RETURN_IF_ERROR(pager->BeginWrite());
+    Status s = BuildPages(pager.get(), options, system, program);
+    if (!s.ok()) {
+      pager->Rollback();
+      return s;
+    }
+    MDB_RETURN_IF_ERROR(pager->Commit());
+  }
+  std::unique_ptr<Database> db;
+  OpenOptions o;
+  o.password = options.password;
+  MDB_RETURN_IF_ERROR(Database::Open(env, path, o, &db));
+  auto* impl = static_cast<DatabaseImpl*>(db.get());
+  MDB_RETURN_IF_ERROR(impl->Begin());
+  Status s = AddCatalogRows(impl, program, options);
+  if (!s.ok()) {
+    impl->Rollback();
+    return s;
+  }
+  return impl->Commit();
+}
 
 }  // namespace
 
@@ -278,78 +296,5 @@ Status Database::Create(Env* env, const std::string& path, const CreateOptions& 
   if (!s.ok()) env->RemoveFile(building);
   return s;
 }
-
-namespace {
-
-Status BuildDatabase(Env* env, const std::string& path, const CreateOptions& options) {
-  {
-    std::unique_ptr<File> f;
-    MDB_RETURN_IF_ERROR(env->CreateFile(path, &f));
-    MDB_RETURN_IF_ERROR(f->Write(0, kEmptyDatabase, kEmptyDatabaseSize));
-    MDB_RETURN_IF_ERROR(f->Sync());
-  }
-  std::vector<TableSpec> specs = {
-      {u"用户信息表",
-       {{u"ID", ColumnType::kLong, 4, true},
-        {u"姓名", ColumnType::kText, 100},
-        {u"性别", ColumnType::kBool, 1},
-        {u"个人简介", ColumnType::kMemo, 0},
-        {u"出生日期", ColumnType::kDateTime, 8},
-        {u"添加者", ColumnType::kText, 100},
-        {u"照片", ColumnType::kOle, 0}},
-       {{u"PrimaryKey", 0, kIndexKindPrimary, true}}},
-      {u"操作日志",
-       {{u"用户ID", ColumnType::kLong, 4},
-        {u"操作时间", ColumnType::kDateTime, 8},
-        {u"事件说明", ColumnType::kText, 510}},
-       {{u"用户ID", 0, 0, false}}},
-      {u"用户表",
-       {{u"ID", ColumnType::kLong, 4, true}, {u"用户名", ColumnType::kText, 100}, {u"密码", ColumnType::kText, 100}},
-       {{u"PrimaryKey", 0, kIndexKindPrimary, true}}},
-  };
-  {
-    std::unique_ptr<Pager> pager;
-    MDB_RETURN_IF_ERROR(Pager::Open(env, path, true, &pager));
-    MDB_RETURN_IF_ERROR(pager->BeginWrite());
-    Status s = [&]() -> Status {
-      for (TableSpec& t : specs) MDB_RETURN_IF_ERROR(BuildTable(pager.get(), &t));
-      // [操作日志].[用户ID] refers to [用户表].[ID]; each side gets a
-      // foreign-key logical index pointing at the other.
-      FkLink child{0, specs[2].tdef, 1, 1, true};
-      FkLink parent{0, specs[1].tdef, 1, 0, true};
-      MDB_RETURN_IF_ERROR(WriteTdef(pager.get(), specs[0], {}));
-      MDB_RETURN_IF_ERROR(WriteTdef(pager.get(), specs[1], {child}));
-      MDB_RETURN_IF_ERROR(WriteTdef(pager.get(), specs[2], {parent}));
-      if (!options.password.empty()) {
-        const uint8_t* p0;
-        MDB_RETURN_IF_ERROR(pager->Get(0, &p0));
-        uint8_t page0[kPageSize];
-        std::memcpy(page0, p0, kPageSize);
-        MDB_RETURN_IF_ERROR(SetPassword(page0, options.password));
-        MDB_RETURN_IF_ERROR(pager->Put(0, page0));
-      }
-      return Status::OK();
-    }();
-    if (!s.ok()) {
-      pager->Rollback();
-      return s;
-    }
-    MDB_RETURN_IF_ERROR(pager->Commit());
-  }
-  std::unique_ptr<Database> db;
-  OpenOptions o;
-  o.password = options.password;
-  MDB_RETURN_IF_ERROR(Database::Open(env, path, o, &db));
-  auto* impl = static_cast<DatabaseImpl*>(db.get());
-  MDB_RETURN_IF_ERROR(impl->Begin());
-  Status s = AddCatalogRows(impl, specs, options);
-  if (!s.ok()) {
-    impl->Rollback();
-    return s;
-  }
-  return impl->Commit();
-}
-
-}  // namespace
 
 }  // namespace mdb

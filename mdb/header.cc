@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "mdb/jet4.h"
 #include "mdb/rc4.h"
@@ -78,6 +79,35 @@ Status ParseHeader(const uint8_t* page, size_t size, DatabaseHeader* out) {
   }
   *out = std::move(h);
   return Status::OK();
+}
+
+Status BuildHeaderPage(const NewHeader& h, uint8_t* page) {
+  using namespace jet4;
+  std::memset(page, 0, kPageSize);
+  Put32(page + kHeaderMagicOffset, 0x00000100);
+  std::memcpy(page + kHeaderEngineOffset, kJetEngine, sizeof kJetEngine);
+  page[kHeaderVersionOffset] = kVersionJet4;
+  // The masked block: six words Access always writes, the code page, no
+  // database key (pages not encoded), the engine build, the sort order and
+  // the creation date (whose whole part masks the password).
+  for (uint32_t i = 0; i < sizeof kHeaderBlockWords / sizeof kHeaderBlockWords[0]; ++i)
+    Put32(page + kHeaderMaskOffset + 4 * i, kHeaderBlockWords[i]);
+  Put16(page + kHeaderCodePageOffset, h.code_page);
+  Put32(page + kHeaderBuildOffset, kHeaderBuild);
+  Put16(page + kHeaderSortOrderOffset, h.sort_order);
+  Put64(page + kHeaderCreateDateOffset, kHeaderCreateDateBits);
+  uint8_t mask[4];
+  PasswordMask(page, mask);
+  for (uint32_t i = 0; i < kHeaderPasswordLength; ++i) page[kHeaderPasswordOffset + i] = mask[i % 4];
+  Put32(page + kHeaderAfterBlockOffset, kHeaderAfterBlockWord);
+  std::memcpy(page + kHeaderAfterBlockOffset + 4, "4.0", 4);
+  // The table at the end of the page: two words that vary between files,
+  // then the same word 254 times.
+  Put16(page + kHeaderTableOffset, kHeaderTableFirst[0]);
+  Put16(page + kHeaderTableOffset + 2, kHeaderTableFirst[1]);
+  for (uint32_t o = kHeaderTableOffset + 4; o < kPageSize; o += 2) Put16(page + o, kHeaderTableWord);
+  UnmaskBlock(page);  // masking is the same operation
+  return SetPassword(page, h.password);
 }
 
 Status CheckPassword(const DatabaseHeader& header, const std::u16string& given) {

@@ -31,6 +31,16 @@ Status IdentifyFormat(const uint8_t* data, size_t size);
 // Succeeds when the file has no password or `given` matches it.
 Status CheckPassword(const DatabaseHeader& header, const std::u16string& given);
 
+// Writes the header page of a new database: the fixed values Access writes
+// (those of an empty database it made, see mdb/README.md), the code page,
+// the sort order and the password.
+struct NewHeader {
+  uint16_t code_page = 1252;
+  uint16_t sort_order = 1033;  // LCID; 1033 General, 2052 Chinese PRC
+  std::u16string password;
+};
+Status BuildHeaderPage(const NewHeader& h, uint8_t* page);
+
 // Rewrites the password field of page 0 in place (`page` is a full page
 // image); an empty password clears it. At most 20 characters.
 Status SetPassword(uint8_t* page, const std::u16string& password);

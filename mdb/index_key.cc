@@ -67,8 +67,9 @@ CatalogKeyScope::~CatalogKeyScope() { --catalog_keys; }
 Status EncodeTextKey(const std::u16string& text, std::string* out) {
   for (char16_t c : text) {
     int code = TextCode(c);
-    if (code < 0 && catalog_keys > 0 && c >= 0x80) {
-      // Provisional: after every Latin letter, in code point order.
+    if (code < 0 && catalog_keys > 0) {
+      // Provisional (catalog rows of a new file only): after every known
+      // letter, in code point order.
       out->push_back(char(0xF0));
       out->push_back(char(uint8_t(c >> 8)));
       out->push_back(char(uint8_t(c)));

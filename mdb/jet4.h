@@ -37,6 +37,19 @@ constexpr uint32_t kHeaderPasswordOffset = 0x42;      // 40 bytes, UTF-16, 20 ch
 constexpr uint32_t kHeaderPasswordLength = 40;
 constexpr uint32_t kHeaderSortOrderOffset = 0x6E;     // uint16 LCID, then uint16 version
 constexpr uint32_t kHeaderCreateDateOffset = 0x72;    // double; masks the password
+constexpr uint32_t kHeaderBuildOffset = 0x6A;         // uint32 engine build
+// Values Access writes in every header, measured from the empty database it
+// made (mdb/README.md): the first six words of the masked block, the build
+// (Jet 4.0 SP8, 8618), the creation date (kept as measured: see README),
+// the word after the block followed by "4.0", and the table at 0xE00.
+constexpr uint32_t kHeaderBlockWords[] = {0x00000100, 0x00000101, 2, 3, 4, 5};
+constexpr uint32_t kHeaderBuild = 0x21AA;
+constexpr uint64_t kHeaderCreateDateBits = 0x40E29FF17D1F72BCull;  // 38143.5465237847 (2004-06-05)
+constexpr uint32_t kHeaderAfterBlockOffset = 0x98;
+constexpr uint32_t kHeaderAfterBlockWord = 0x0654;
+constexpr uint32_t kHeaderTableOffset = 0xE00;
+constexpr uint16_t kHeaderTableFirst[2] = {0x0125, 0x0146};
+constexpr uint16_t kHeaderTableWord = 0x0100;
 
 // ---- Data pages ------------------------------------------------------------
 constexpr uint32_t kDataFreeSpaceOffset = 2;   // uint16

@@ -146,6 +146,8 @@ struct OpenOptions {
 // The program's schema for Database::Create.
 struct CreateOptions {
   std::u16string password;      // empty: no database password
+  uint16_t code_page = 1252;    // of the header, as Access's own new files
+  uint16_t sort_order = 1033;   // LCID of the text order: 1033 General
   std::u16string first_user = u"张三";
   std::u16string first_password = u"580274";
 };

@@ -191,7 +191,9 @@ TEST(FixtureWrite, AllocationRefusesAPageStillInUse) {
     std::vector<uint32_t> listed;
     ASSERT_TRUE(free_map.Pages(pager.get(), pager->page_count(), &listed).ok());
     for (uint32_t p : listed)
-      if (p < victim) ASSERT_TRUE(free_map.Set(pager.get(), p, false, false).ok());
+      if (p < victim) {
+        ASSERT_TRUE(free_map.Set(pager.get(), p, false, false).ok());
+      }
     ASSERT_TRUE(free_map.Set(pager.get(), victim, true, false).ok());
     ASSERT_TRUE(pager->Commit().ok());
   }
