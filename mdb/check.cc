@@ -42,6 +42,7 @@ class Checker {
     }
     CheckFreePages();
     CheckRelationships();
+    CheckRelationshipIndexes();
     return Status::OK();
   }
 
@@ -284,6 +285,49 @@ class Checker {
     for (uint32_t p : pages) {
       auto it = owner_.find(p);
       if (it != owner_.end()) Fault("page " + std::to_string(p) + " is listed free but belongs to " + it->second);
+    }
+  }
+
+  // Other engines enforce a relationship through the foreign-key indexes of
+  // its two tables: type 2 on the referencing table, 1 on the referenced
+  // one, each naming the other's table and index, with the cascade flags of
+  // the relationship. Reversed bytes make them enforce it backwards.
+  void CheckRelationshipIndexes() {
+    std::vector<Relationship> rels;
+    if (!ReadRelationships(db_, &rels).ok()) return;  // reported by CheckRelationships
+    for (const Relationship& r : rels) {
+      if (!r.enforced) continue;
+      std::string rname = "relationship " + Utf8(r.name);
+      std::unique_ptr<TableImpl> parent, child;
+      if (!db_->OpenTableImpl(r.parent, &parent).ok() || !db_->OpenTableImpl(r.child, &child).ok()) continue;
+      auto find = [&](const TableDef& d, const TableDef& other) -> const LogicalIndexDef* {
+        for (const LogicalIndexDef& l : d.indexes)
+          if (l.kind == kIndexKindForeign && l.rel_table_page == other.first_page) {
+            const RealIndexDef& real = d.real_indexes[size_t(l.real_index)];
+            // The index's columns are the relationship's, in its order.
+            const std::vector<std::u16string>& names = &d == &child->def() ? r.child_columns : r.parent_columns;
+            bool same = real.columns.size() == names.size();
+            for (size_t k = 0; same && k < names.size(); ++k) {
+              const ColumnDef* c = d.FindColumn(names[k]);
+              same = c && c->number == real.columns[k].column_number;
+            }
+            if (same) return &l;
+          }
+        return nullptr;
+      };
+      const LogicalIndexDef* in_child = find(child->def(), parent->def());
+      const LogicalIndexDef* in_parent = find(parent->def(), child->def());
+      if (!in_child || !in_parent) {
+        Fault(rname + ": [" + Utf8(!in_child ? r.child : r.parent) + "] lacks the relationship's foreign-key index");
+        continue;
+      }
+      if (in_child->rel_table_type != 2 || in_parent->rel_table_type != 1)
+        Fault(rname + ": the foreign-key indexes name the wrong side as the referenced table");
+      if (in_child->rel_index != in_parent->number || in_parent->rel_index != in_child->number)
+        Fault(rname + ": the foreign-key indexes do not name each other");
+      for (const LogicalIndexDef* l : {in_child, in_parent})
+        if (l->cascade_deletes != r.cascade_deletes || l->cascade_updates != r.cascade_updates)
+          Fault(rname + ": a foreign-key index's cascade flags differ from the relationship's");
     }
   }
 
