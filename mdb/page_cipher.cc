@@ -48,7 +48,6 @@ class EncodedPager : public Pager {
   bool in_write() const override { return inner_->in_write(); }
 
   Status Get(uint32_t page, const uint8_t** data) override {
-    if (!active()) plain_.clear();
     auto it = plain_.find(page);
     if (it == plain_.end()) {
       const uint8_t* raw;

@@ -1,8 +1,10 @@
 // Writes to copies of real Access files, read back by our reader, by
 // mdb-export and checked by the checker after every change.
 #include <algorithm>
+#include <cstring>
 
 #include "mdb/catalog.h"
+#include "mdb/jet4.h"
 #include "mdb/pager.h"
 #include "mdb/tdef.h"
 #include "mdb/usage_map.h"
@@ -215,6 +217,65 @@ TEST(FixtureWrite, AllocationRefusesAPageStillInUse) {
       << s.ToString();
   db.reset();
   EXPECT_EQ(RunCommand("md5sum < '" + path + "'"), before);
+}
+
+// The free-page map in its other form, a list of bitmap pages, as larger
+// files keep it: the checker reads it and allocation takes pages from it.
+TEST(FixtureWrite, FreePageMapAsAListOfMapPages) {
+  std::string path = Scratch("listed.mdb");
+  mdb::CreateOptions options;
+  ASSERT_TRUE(mdb::Database::Create(mdb::Env::Default(), path, options).ok());
+  {
+    auto db = Open(path, u"580274");
+    std::unique_ptr<mdb::Table> t;
+    ASSERT_TRUE(db->OpenTable(u"用户信息表", &t).ok());
+    mdb::RowId id;
+    ASSERT_TRUE(t->Insert({Value(), std::u16string(u"甲"), true, Value(), mdb::Date{1}, Value(),
+                           mdb::Binary{std::string(40000, 'p')}},
+                          &id, nullptr)
+                    .ok());
+    ASSERT_TRUE(t->Delete(id).ok());  // its photo's pages go back to the free map
+  }
+  std::vector<uint32_t> free_before;
+  {
+    std::unique_ptr<mdb::Pager> pager;
+    ASSERT_TRUE(mdb::Pager::Open(mdb::Env::Default(), path, true, &pager).ok());
+    ASSERT_TRUE(mdb::MapPages(pager.get(), mdb::kFreePageMapPtr, &free_before).ok());
+    ASSERT_GE(free_before.size(), 5u);
+    ASSERT_TRUE(pager->BeginWrite().ok());
+    uint32_t map_page;
+    ASSERT_TRUE(pager->Append(&map_page).ok());
+    uint8_t bits[4096] = {0x05, 0x01};
+    for (uint32_t p : free_before) bits[4 + p / 8] |= uint8_t(1 << (p % 8));
+    ASSERT_TRUE(pager->Put(map_page, bits).ok());
+    const uint8_t* p1;
+    ASSERT_TRUE(pager->Get(1, &p1).ok());
+    uint8_t page1[4096];
+    std::memcpy(page1, p1, 4096);
+    uint16_t start = mdb::jet4::Get16(page1 + 14) & 0x1FFF;  // row 0: the free-page map
+    std::memset(page1 + start, 0, 69);
+    page1[start] = 0x01;
+    mdb::jet4::Put32(page1 + start + 1, map_page);
+    ASSERT_TRUE(pager->Put(1, page1).ok());
+    ASSERT_TRUE(pager->Commit().ok());
+  }
+  EXPECT_CLEAN(path, u"580274");
+  {
+    auto db = Open(path, u"580274");
+    std::unique_ptr<mdb::Table> t;
+    ASSERT_TRUE(db->OpenTable(u"用户信息表", &t).ok());
+    ASSERT_TRUE(t->Insert({Value(), std::u16string(u"乙"), true, Value(), mdb::Date{1}, Value(),
+                           mdb::Binary{std::string(20000, 'q')}},
+                          nullptr, nullptr)
+                    .ok());
+  }
+  EXPECT_CLEAN(path, u"580274");
+  std::unique_ptr<mdb::Pager> pager;
+  std::vector<uint32_t> free_after;
+  ASSERT_TRUE(mdb::Pager::Open(mdb::Env::Default(), path, false, &pager).ok());
+  ASSERT_TRUE(mdb::MapPages(pager.get(), mdb::kFreePageMapPtr, &free_after).ok());
+  EXPECT_LT(free_after.size(), free_before.size());  // the photo took listed pages
+  EXPECT_EQ(MdbExport(path, Utf8(u"用户信息表"), "-b strip").size(), 1u);
 }
 
 TEST(FixtureWrite, CheckFindsDamage) {
