@@ -43,6 +43,7 @@ class Checker {
     CheckFreePages();
     CheckRelationships();
     CheckRelationshipIndexes();
+    CheckPermissions();
     return Status::OK();
   }
 
@@ -329,6 +330,26 @@ class Checker {
         if (l->cascade_deletes != r.cascade_deletes || l->cascade_updates != r.cascade_updates)
           Fault(rname + ": a foreign-key index's cascade flags differ from the relationship's");
     }
+  }
+
+  // Access gives every table permission rows (MSysACEs); a table without any
+  // is one Access may refuse to open for lack of rights.
+  void CheckPermissions() {
+    if (!db_->catalog().FindTable(u"MSysACEs")) return;
+    std::unique_ptr<TableImpl> aces;
+    if (!db_->OpenTableImpl(u"MSysACEs", &aces).ok()) return Fault("MSysACEs cannot be read");
+    int c_object = aces->ColumnIndex(u"ObjectId");
+    if (c_object < 0) return Fault("MSysACEs lacks its ObjectId column");
+    std::set<int64_t> with_rows;
+    auto cur = aces->Scan();
+    while (cur->Next()) {
+      Value v;
+      int64_t id;
+      if (cur->Get(c_object, &v).ok() && ValueAsInt(v, &id)) with_rows.insert(id);
+    }
+    for (const CatalogEntry& e : db_->catalog().entries())
+      if (e.type == CatalogEntry::kTypeTable && !e.is_system() && !with_rows.count(int32_t(e.id)))
+        Fault("table [" + Utf8(e.name) + "] has no permission rows; Access may refuse to open it");
   }
 
   void CheckRelationships() {

@@ -326,6 +326,24 @@ TEST(FixtureWrite, CheckFindsDamage) {
     EXPECT_EQ(t->row_count(), rows + 1);
   }
   EXPECT_CLEAN(path);
+  // A table left without permission rows is a fault: Access may refuse it.
+  {
+    auto db = Open(path);
+    std::unique_ptr<mdb::Table> aces;
+    ASSERT_TRUE(db->OpenTable(u"MSysACEs", &aces).ok());
+    std::vector<mdb::RowId> of_table1;
+    auto c = aces->Scan();
+    while (c->Next()) {
+      Value v;
+      ASSERT_TRUE(c->Get(aces->ColumnIndex(u"ObjectId"), &v).ok());
+      if (std::get<int64_t>(v) == int64_t(tdef)) of_table1.push_back(c->row_id());
+    }
+    ASSERT_FALSE(of_table1.empty());
+    for (const mdb::RowId& id : of_table1) ASSERT_TRUE(aces->Delete(id).ok());
+  }
+  faults = CheckFaults(path);
+  ASSERT_EQ(faults.size(), 1u) << ::testing::PrintToString(faults);
+  EXPECT_EQ(faults[0], "table [Table1] has no permission rows; Access may refuse to open it");
   // A damaged index entry is a fault.
   std::unique_ptr<mdb::Pager> pager;
   mdb::TableDef def;
