@@ -4,6 +4,8 @@
 #include <random>
 
 #include "mdb/catalog.h"
+#include "mdb/index.h"
+#include "mdb/relationships.h"
 #include "mdb/jet4.h"
 #include "mdb/pager.h"
 #include "mdb/tdef.h"
@@ -306,9 +308,30 @@ TEST(Create, RelationshipRefusesOrphansAndCascadesDeletes) {
   ASSERT_TRUE(db->Begin().ok());
   ASSERT_TRUE(log->Insert({int64_t(1), mdb::Date{45001}, std::u16string(u"a")}, nullptr, nullptr).ok());
   db->Rollback();
+  // MSysRelationships' indexes ignore nulls, as Access makes them: a row
+  // without the key has no entry there (engine-level write; SQL refuses it).
+  std::unique_ptr<mdb::Table> rels;
+  ASSERT_TRUE(db->OpenTable(u"MSysRelationships", &rels).ok());
+  std::vector<Value> row(rels->columns().size());
+  row[rels->ColumnIndex(u"szRelationship")] = std::u16string(u"unfinished");
+  row[rels->ColumnIndex(u"grbit")] = int64_t(mdb::kRelNotEnforced);
+  ASSERT_TRUE(rels->Insert(row, nullptr, nullptr).ok());
   db.reset();
   EXPECT_CLEAN(path, u"580274");
   EXPECT_EQ(MdbExport(path, Utf8(u"操作日志")).size(), 3u);
+  std::unique_ptr<mdb::Pager> pager;
+  mdb::Catalog catalog;
+  mdb::TableDef def;
+  ASSERT_TRUE(mdb::Pager::Open(mdb::Env::Default(), path, false, &pager).ok());
+  ASSERT_TRUE(mdb::Catalog::Load(pager.get(), &catalog).ok());
+  ASSERT_TRUE(mdb::ReadTableDef(pager.get(), catalog.FindTable(u"MSysRelationships")->tdef_page(), &def).ok());
+  std::vector<size_t> entries;
+  for (const auto& r : def.real_indexes) {
+    std::vector<mdb::IndexEntry> e;
+    ASSERT_TRUE(mdb::ReadIndex(pager.get(), r.first_page, &e, nullptr).ok());
+    entries.push_back(e.size());
+  }
+  EXPECT_EQ(entries, (std::vector<size_t>{2, 1, 1}));  // szRelationship, szObject, szReferencedObject
 }
 
 }  // namespace
