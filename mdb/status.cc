@@ -2,9 +2,14 @@
 
 namespace mdb {
 
+const std::string& Status::message() const {
+  static const std::string kNone;
+  return state_ ? state_->msg : kNone;
+}
+
 std::string Status::ToString() const {
   const char* kind = "OK";
-  switch (code_) {
+  switch (code()) {
     case Code::kOk: return "OK";
     case Code::kNotFound: kind = "not found"; break;
     case Code::kCorruption: kind = "corrupt file"; break;
@@ -15,7 +20,8 @@ std::string Status::ToString() const {
     case Code::kBusy: kind = "busy"; break;
     case Code::kBadPassword: kind = "wrong password"; break;
   }
-  return msg_.empty() ? std::string(kind) : std::string(kind) + ": " + msg_;
+  const std::string& msg = message();
+  return msg.empty() ? std::string(kind) : std::string(kind) + ": " + msg;
 }
 
 }  // namespace mdb

@@ -20,7 +20,25 @@ class Status {
     kBadPassword,     // the database password did not match
   };
 
-  Status() = default;
+  // OK is a null pointer: statuses pass through every row a scan reads, so
+  // success must cost nothing to make, move and test.
+  Status() noexcept = default;
+  ~Status() { delete state_; }
+  Status(const Status& o) : state_(o.state_ ? new State(*o.state_) : nullptr) {}
+  Status& operator=(const Status& o) {
+    if (this != &o) {
+      State* copy = o.state_ ? new State(*o.state_) : nullptr;
+      delete state_;
+      state_ = copy;
+    }
+    return *this;
+  }
+  Status(Status&& o) noexcept : state_(o.state_) { o.state_ = nullptr; }
+  Status& operator=(Status&& o) noexcept {
+    std::swap(state_, o.state_);
+    return *this;
+  }
+
   static Status OK() { return Status(); }
   static Status NotFound(std::string m) { return Status(Code::kNotFound, std::move(m)); }
   static Status Corruption(std::string m) { return Status(Code::kCorruption, std::move(m)); }
@@ -31,18 +49,21 @@ class Status {
   static Status Busy(std::string m) { return Status(Code::kBusy, std::move(m)); }
   static Status BadPassword(std::string m) { return Status(Code::kBadPassword, std::move(m)); }
 
-  bool ok() const { return code_ == Code::kOk; }
-  Code code() const { return code_; }
-  bool IsNotFound() const { return code_ == Code::kNotFound; }
-  bool IsCorruption() const { return code_ == Code::kCorruption; }
-  bool IsIOError() const { return code_ == Code::kIOError; }
-  const std::string& message() const { return msg_; }  // UTF-8
+  bool ok() const { return state_ == nullptr; }
+  Code code() const { return state_ ? state_->code : Code::kOk; }
+  bool IsNotFound() const { return code() == Code::kNotFound; }
+  bool IsCorruption() const { return code() == Code::kCorruption; }
+  bool IsIOError() const { return code() == Code::kIOError; }
+  const std::string& message() const;  // UTF-8
   std::string ToString() const;
 
  private:
-  Status(Code c, std::string m) : code_(c), msg_(std::move(m)) {}
-  Code code_ = Code::kOk;
-  std::string msg_;
+  struct State {
+    Code code;
+    std::string msg;
+  };
+  Status(Code c, std::string m) : state_(new State{c, std::move(m)}) {}
+  State* state_ = nullptr;
 };
 
 #define MDB_RETURN_IF_ERROR(expr)          \
