@@ -1,6 +1,6 @@
 #include "mdb/lval_read.h"
 
-#include <set>
+#include <algorithm>
 
 #include "mdb/jet4.h"
 #include "mdb/row_read.h"
@@ -9,10 +9,13 @@ namespace mdb {
 
 namespace {
 
-Status LongValueRow(Pager* pager, uint32_t ptr, uint8_t* page, RowSlot* slot) {
-  MDB_RETURN_IF_ERROR(CopyPage(pager, jet4::PtrPage(ptr), page));
-  if (page[0] != jet4::kPageData) return Status::Corruption("long value points to a page of another kind");
-  MDB_RETURN_IF_ERROR(LocateRow(page, uint16_t(jet4::PtrRow(ptr)), slot));
+// The row a long-value pointer names, in the pager's own copy of its page.
+Status LongValueRow(Pager* pager, uint32_t ptr, const uint8_t** page, RowSlot* slot) {
+  uint32_t no = jet4::PtrPage(ptr);
+  if (no >= pager->page_count()) return Status::Corruption("page number past the end of the file");
+  MDB_RETURN_IF_ERROR(pager->Get(no, page));
+  if ((*page)[0] != jet4::kPageData) return Status::Corruption("long value points to a page of another kind");
+  MDB_RETURN_IF_ERROR(LocateRow(*page, uint16_t(jet4::PtrRow(ptr)), slot));
   if (slot->deleted) return Status::Corruption("long value points to a deleted row");
   return Status::OK();
 }
@@ -32,21 +35,29 @@ Status ReadLongValue(Pager* pager, const uint8_t* field, size_t n, std::string* 
   }
   if (length == 0) return Status::OK();
   uint32_t ptr = jet4::Get32(field + 4);
-  uint8_t page[jet4::kPageSize];
+  const uint8_t* page;
   RowSlot slot;
   if (head & jet4::kLvalSinglePage) {
-    MDB_RETURN_IF_ERROR(LongValueRow(pager, ptr, page, &slot));
+    MDB_RETURN_IF_ERROR(LongValueRow(pager, ptr, &page, &slot));
     if (uint32_t(slot.end - slot.start) < length) return Status::Corruption("long value shorter than its length");
     out->assign(reinterpret_cast<const char*>(page) + slot.start, length);
     return Status::OK();
   }
-  // A chain: each row starts with the pointer to the next one. A row is
-  // never visited twice, so the loop ends within the file's size.
-  std::set<uint32_t> seen;
+  // A chain: each row starts with the pointer to the next one. A loop is
+  // caught by comparing with a remembered row whose distance back doubles
+  // (Brent), within a few times the loop's length and without memory.
+  out->reserve(std::min<size_t>(length, 1 << 20));  // the length is only a claim
+  uint32_t mark = 0;
+  uint64_t steps = 0, power = 1;
   while (out->size() < length) {
     if (ptr == 0) return Status::Corruption("long value chain ends early");
-    if (!seen.insert(ptr).second) return Status::Corruption("long value chain loops");
-    MDB_RETURN_IF_ERROR(LongValueRow(pager, ptr, page, &slot));
+    if (ptr == mark) return Status::Corruption("long value chain loops");
+    if (++steps == power) {
+      mark = ptr;
+      power *= 2;
+      steps = 0;
+    }
+    MDB_RETURN_IF_ERROR(LongValueRow(pager, ptr, &page, &slot));
     uint32_t size = slot.end - slot.start;
     if (size < 4) return Status::Corruption("long value chain row too short");
     uint32_t take = size - 4;

@@ -13,6 +13,17 @@ namespace {
 // A moved row is never moved again by Access; allow a few hops, no more.
 constexpr int kMaxRowHops = 4;
 
+// The text or byte block held by *out, made one if it holds something else:
+// a reader of many rows keeps its buffers.
+std::u16string* ReuseText(Value* out) {
+  if (out->index() != 6) out->emplace<std::u16string>();
+  return &std::get<std::u16string>(*out);
+}
+std::string* ReuseBytes(Value* out) {
+  if (out->index() != 7) out->emplace<Binary>();
+  return &std::get<Binary>(*out).bytes;
+}
+
 }  // namespace
 
 Status CopyPage(Pager* pager, uint32_t page, uint8_t* buf) {
@@ -82,56 +93,42 @@ Status FetchRow(Pager* pager, RowId id, uint32_t tdef_page, std::string* row, bo
   return Status::Corruption("moved-row pointers loop");
 }
 
-Status CrackRow(const TableDef& def, const uint8_t* row, size_t n, std::vector<FieldRef>* out) {
-  out->assign(def.columns.size(), FieldRef());
+Status ParseRow(const TableDef& def, const uint8_t* row, size_t n, RowLayout* out) {
   if (n < 2) return Status::Corruption("row too short");
   uint32_t row_cols = jet4::Get16(row);
   uint32_t mask_size = (row_cols + 7) / 8;
   if (2 + mask_size > n) return Status::Corruption("row too short for its null mask");
-  const uint8_t* mask = row + n - mask_size;
-  uint32_t trailer = mask_size;
-  uint32_t var_count = 0;
-  uint32_t data_end = uint32_t(n) - mask_size;  // where column data must stop
+  out->row = row;
+  out->row_cols = row_cols;
+  out->mask = row + n - mask_size;
+  out->var_count = 0;
+  out->data_end = uint32_t(n) - mask_size;  // where column data must stop
+  // Variable offsets are stored last column first, just before the count.
+  out->var_table = row + n - mask_size - 2;
   bool has_var = def.var_col_count > 0;
   if (has_var) {
     if (2 + mask_size + 2 > n) return Status::Corruption("row too short for its variable columns");
-    var_count = jet4::Get16(row + n - mask_size - 2);
-    trailer = mask_size + 2 + 2 * (var_count + 1);
+    out->var_count = jet4::Get16(row + n - mask_size - 2);
+    uint32_t trailer = mask_size + 2 + 2 * (out->var_count + 1);
     if (trailer + 2 > n) return Status::Corruption("row's variable offset table exceeds the row");
-    data_end = uint32_t(n) - trailer;
+    out->data_end = uint32_t(n) - trailer;
   }
-  auto var_offset = [&](uint32_t i) { return jet4::Get16(row + n - mask_size - 2 - 2 * (i + 1)); };
-  uint32_t fixed_end = has_var && var_count > 0 ? var_offset(0) : data_end;
-  if (fixed_end > data_end || fixed_end < 2) fixed_end = data_end;
+  uint32_t fixed_end = has_var && out->var_count > 0 ? jet4::Get16(out->var_table - 2) : out->data_end;
+  if (fixed_end > out->data_end || fixed_end < 2) fixed_end = out->data_end;
+  out->fixed_end = fixed_end;
+  return Status::OK();
+}
 
-  for (size_t i = 0; i < def.columns.size(); ++i) {
-    const ColumnDef& c = def.columns[i];
-    FieldRef& f = (*out)[i];
-    if (c.number >= row_cols) continue;  // added after this row was written
-    bool bit = (mask[c.number / 8] >> (c.number % 8)) & 1;
-    if (c.type == uint8_t(ColumnType::kBool)) {
-      f.null = false;
-      f.bit = bit;
-      continue;
-    }
-    if (!bit) continue;
-    if (c.column.fixed) {
-      uint32_t size = c.column.size;
-      uint32_t off = 2u + c.fixed_offset;
-      if (off + size > fixed_end) return Status::Corruption("fixed column outside its row");
-      f.null = false;
-      f.offset = off;
-      f.size = size;
-    } else {
-      if (!has_var || c.var_index >= var_count) continue;  // added later
-      uint32_t start = var_offset(c.var_index);
-      uint32_t end = var_offset(c.var_index + 1u);
-      if (start > end || end > data_end || start < 2) return Status::Corruption("variable column outside its row");
-      f.null = false;
-      f.offset = start;
-      f.size = end - start;
-    }
-  }
+Status FieldOutsideRow(const ColumnDef& c) {
+  return Status::Corruption(c.column.fixed ? "fixed column outside its row" : "variable column outside its row");
+}
+
+Status CrackRow(const TableDef& def, const uint8_t* row, size_t n, std::vector<FieldRef>* out) {
+  out->assign(def.columns.size(), FieldRef());
+  RowLayout layout;
+  MDB_RETURN_IF_ERROR(ParseRow(def, row, n, &layout));
+  for (size_t i = 0; i < def.columns.size(); ++i)
+    MDB_RETURN_IF_ERROR(LocateField(layout, def.columns[i], &(*out)[i]));
   return Status::OK();
 }
 
@@ -201,27 +198,26 @@ Status DecodeField(Pager* pager, const ColumnDef& col, const uint8_t* row, const
       return Status::OK();
     }
     case ColumnType::kText:
-      *out = Value(DecodeJetText(p, f.size));
+      DecodeJetText(p, f.size, ReuseText(out));
       return Status::OK();
     case ColumnType::kMemo: {
+      // Inline memos (most short texts) are decoded in place.
+      uint32_t head = f.size >= jet4::kLvalFieldSize ? jet4::Get32(p) : 0;
+      if ((head & jet4::kLvalInline) && jet4::kLvalFieldSize + uint64_t(head & jet4::kLvalLengthMask) <= f.size) {
+        DecodeJetText(p + jet4::kLvalFieldSize, head & jet4::kLvalLengthMask, ReuseText(out));
+        return Status::OK();
+      }
       std::string bytes;
       MDB_RETURN_IF_ERROR(ReadLongValue(pager, p, f.size, &bytes));
-      *out = Value(DecodeJetText(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+      DecodeJetText(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ReuseText(out));
       return Status::OK();
     }
-    case ColumnType::kOle: {
-      Binary b;
-      MDB_RETURN_IF_ERROR(ReadLongValue(pager, p, f.size, &b.bytes));
-      *out = Value(std::move(b));
-      return Status::OK();
-    }
+    case ColumnType::kOle:
+      return ReadLongValue(pager, p, f.size, ReuseBytes(out));
     case ColumnType::kBinary:
-    default: {
-      Binary b;
-      b.bytes.assign(reinterpret_cast<const char*>(p), f.size);
-      *out = Value(std::move(b));
+    default:
+      ReuseBytes(out)->assign(reinterpret_cast<const char*>(p), f.size);
       return Status::OK();
-    }
   }
 }
 

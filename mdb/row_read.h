@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mdb/jet4.h"
 #include "mdb/mdb.h"
 #include "mdb/pager.h"
 #include "mdb/status.h"
@@ -42,11 +43,54 @@ struct FieldRef {
 // Splits a row into its columns, in TableDef::columns order.
 Status CrackRow(const TableDef& def, const uint8_t* row, size_t n, std::vector<FieldRef>* out);
 
+// The same in two steps, for cursors that read a few columns of many rows:
+// the row's header once, then each column as it is asked for.
+struct RowLayout {
+  const uint8_t* row = nullptr;
+  uint32_t row_cols = 0;            // columns the row was written with
+  const uint8_t* mask = nullptr;    // the null mask
+  const uint8_t* var_table = nullptr;  // just past the first variable offset
+  uint32_t var_count = 0;
+  uint32_t data_end = 0, fixed_end = 0;
+};
+Status ParseRow(const TableDef& def, const uint8_t* row, size_t n, RowLayout* out);
+Status LocateField(const RowLayout& r, const ColumnDef& c, FieldRef* f);  // inline, below
+
 // Decodes one column; long values (memo, OLE) are read whole through the pager.
 Status DecodeField(Pager* pager, const ColumnDef& col, const uint8_t* row, const FieldRef& f,
                    Value* out);
 
 // Fixed-size decoders shared with the writer's key encoding.
 Value DecodeFixed(ColumnType type, const uint8_t* p, size_t n);
+
+// Inline, with the error's text out of line: it runs once per column of
+// every row read.
+Status FieldOutsideRow(const ColumnDef& c);
+inline Status LocateField(const RowLayout& r, const ColumnDef& c, FieldRef* f) {
+  *f = FieldRef();
+  if (c.number >= r.row_cols) return Status::OK();  // added after this row was written
+  bool bit = (r.mask[c.number >> 3] >> (c.number & 7)) & 1;
+  if (c.type == uint8_t(ColumnType::kBool)) {
+    f->null = false;
+    f->bit = bit;
+    return Status::OK();
+  }
+  if (!bit) return Status::OK();
+  uint32_t start, end;
+  if (c.column.fixed) {
+    start = 2u + c.fixed_offset;
+    end = start + c.column.size;
+    if (end > r.fixed_end) return FieldOutsideRow(c);
+  } else {
+    if (c.var_index >= r.var_count) return Status::OK();  // added later (or no variable columns)
+    start = jet4::Get16(r.var_table - 2 * (c.var_index + 1u));
+    end = jet4::Get16(r.var_table - 2 * (c.var_index + 2u));
+    if (start > end || end > r.data_end || start < 2) return FieldOutsideRow(c);
+  }
+  f->null = false;
+  f->offset = start;
+  f->size = end - start;
+  return Status::OK();
+}
 
 }  // namespace mdb

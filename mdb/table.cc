@@ -117,7 +117,7 @@ class ListCursor : public Cursor {
   }
 
   bool Next() override {
-    fields_.clear();
+    on_row_ = false;
     if (!status_.ok() || pos_ + 1 >= ids_.size()) {
       pos_ = ids_.size();
       return false;
@@ -126,28 +126,27 @@ class ListCursor : public Cursor {
     if (pos_ >= batch_end_) status_ = LoadBatch();
     if (status_.ok()) {
       const std::string& row = rows_[pos_ - batch_start_];
-      status_ = CrackRow(t_->def(), reinterpret_cast<const uint8_t*>(row.data()), row.size(), &fields_);
+      status_ = ParseRow(t_->def(), reinterpret_cast<const uint8_t*>(row.data()), row.size(), &layout_);
     }
-    if (!status_.ok()) {
-      fields_.clear();
-      return false;
-    }
-    return true;
+    on_row_ = status_.ok();
+    return on_row_;
   }
   Status status() const override { return status_; }
   RowId row_id() const override { return pos_ < ids_.size() ? ids_[pos_] : RowId{}; }
-  const std::string* row_bytes() const override {
-    return fields_.empty() ? nullptr : &rows_[pos_ - batch_start_];
-  }
+  const std::string* row_bytes() const override { return on_row_ ? &rows_[pos_ - batch_start_] : nullptr; }
   Status Get(int column, Value* out) override {
     const auto& columns = t_->def().columns;
     if (column < 0 || size_t(column) >= columns.size()) return Status::InvalidArgument("no such column");
-    if (fields_.size() != columns.size()) return Status::InvalidArgument("the cursor is not on a row");
+    if (!on_row_) return Status::InvalidArgument("the cursor is not on a row");
+    FieldRef f;
+    MDB_RETURN_IF_ERROR(LocateField(layout_, columns[column], &f));
+    // Only long values read pages; the row itself is in memory.
+    if (f.null || (columns[column].type != uint8_t(ColumnType::kMemo) &&
+                   columns[column].type != uint8_t(ColumnType::kOle)))
+      return DecodeField(t_->pager(), columns[column], layout_.row, f, out);
     ReadScope scope(t_->pager());
     MDB_RETURN_IF_ERROR(scope.status());
-    const std::string& row = rows_[pos_ - batch_start_];
-    return DecodeField(t_->pager(), columns[column], reinterpret_cast<const uint8_t*>(row.data()), fields_[column],
-                       out);
+    return DecodeField(t_->pager(), columns[column], layout_.row, f, out);
   }
 
  private:
@@ -198,7 +197,8 @@ class ListCursor : public Cursor {
   size_t batch_ = 0, batch_start_ = 0, batch_end_ = 0;
   Status status_;
   std::vector<std::string> rows_;  // the batch's rows, in the cursor's order
-  std::vector<FieldRef> fields_;
+  bool on_row_ = false;
+  RowLayout layout_;  // of the current row
 };
 
 }  // namespace

@@ -21,6 +21,7 @@ class ScanCursor : public Cursor {
   }
 
   bool Next() override {
+    on_row_ = false;
     if (!status_.ok() || done_) return false;
     if (!started_) {
       started_ = true;
@@ -64,8 +65,9 @@ class ScanCursor : public Cursor {
       } else {
         row_.assign(reinterpret_cast<const char*>(page_) + slot.start, slot.end - slot.start);
       }
-      status_ = CrackRow(def_, reinterpret_cast<const uint8_t*>(row_.data()), row_.size(), &fields_);
+      status_ = ParseRow(def_, reinterpret_cast<const uint8_t*>(row_.data()), row_.size(), &layout_);
       if (!status_.ok()) return false;
+      on_row_ = true;
       id_ = RowId{page_no_, r};
       return true;
     }
@@ -73,13 +75,17 @@ class ScanCursor : public Cursor {
 
   Status status() const override { return status_; }
   RowId row_id() const override { return id_; }
-  const std::string* row_bytes() const override { return fields_.empty() ? nullptr : &row_; }
+  const std::string* row_bytes() const override { return on_row_ ? &row_ : nullptr; }
 
+  // Columns are found in the row only when asked for: a scan that tests one
+  // column of each row pays for that one.
   Status Get(int column, Value* out) override {
     if (column < 0 || size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
-    if (fields_.size() != def_.columns.size()) return Status::InvalidArgument("the cursor is not on a row");
-    return DecodeField(pager_, def_.columns[column], reinterpret_cast<const uint8_t*>(row_.data()),
-                       fields_[column], out);
+    if (!on_row_) return Status::InvalidArgument("the cursor is not on a row");
+    const ColumnDef& c = def_.columns[column];
+    FieldRef f;
+    MDB_RETURN_IF_ERROR(LocateField(layout_, c, &f));
+    return DecodeField(pager_, c, layout_.row, f, out);
   }
 
  private:
@@ -94,7 +100,8 @@ class ScanCursor : public Cursor {
   uint8_t page_[jet4::kPageSize];
   uint16_t next_row_ = 0, row_count_ = 0;
   std::string row_;
-  std::vector<FieldRef> fields_;
+  bool on_row_ = false;
+  RowLayout layout_;  // of row_
   RowId id_;
 };
 

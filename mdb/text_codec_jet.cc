@@ -1,33 +1,45 @@
 #include "mdb/text_codec_jet.h"
 
+#include <bit>
+#include <cstring>
+
 namespace mdb {
 
 std::u16string DecodeJetText(const uint8_t* data, size_t n) {
   std::u16string out;
+  DecodeJetText(data, n, &out);
+  return out;
+}
+
+void DecodeJetText(const uint8_t* data, size_t n, std::u16string* out) {
   if (n >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
     // Runs alternate between one byte and two bytes per character; a zero
-    // byte switches, starting with one-byte runs.
-    bool compressed = true;
+    // byte switches, starting with one-byte runs. No run yields more
+    // characters than it has bytes.
+    out->resize(n - 2);
+    char16_t* o = out->data();
     size_t i = 2;
-    out.reserve(n - 2);
     while (i < n) {
-      if (data[i] == 0) {
-        compressed = !compressed;
-        ++i;
-      } else if (compressed) {
-        out.push_back(char16_t(data[i]));
-        ++i;
-      } else {
-        if (i + 1 >= n) break;
-        out.push_back(char16_t(data[i] | (data[i + 1] << 8)));
+      while (i < n && data[i] != 0) *o++ = char16_t(data[i++]);
+      if (i >= n) break;
+      ++i;  // to two-byte characters
+      while (i + 1 < n && data[i] != 0) {
+        *o++ = char16_t(data[i] | (data[i + 1] << 8));
         i += 2;
       }
+      if (i >= n || data[i] != 0) break;  // the end, or half a character
+      ++i;  // back to one-byte characters
     }
-    return out;
+    out->resize(size_t(o - out->data()));
+    return;
   }
-  out.reserve(n / 2);
-  for (size_t i = 0; i + 1 < n; i += 2) out.push_back(char16_t(data[i] | (data[i + 1] << 8)));
-  return out;
+  out->resize(n / 2);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out->data(), data, n / 2 * 2);
+  } else {
+    char16_t* o = out->data();
+    for (size_t i = 0; i + 1 < n; i += 2) *o++ = char16_t(data[i] | (data[i + 1] << 8));
+  }
 }
 
 std::string EncodeJetText(const std::u16string& text, bool allow_compression) {

@@ -187,7 +187,7 @@ TEST(DamagedFiles, TruncatedAndCorruptedCopiesGiveStatuses) {
 
 class LongValues : public ::testing::Test {
  protected:
-  static constexpr uint32_t kPages = 6;
+  static constexpr uint32_t kPages = 9;
 
   void SetUp() override {
     std::string header = readertest::ReadFile(Fixture("mr_data_V2003_empty.mdb")).substr(0, 4096);
@@ -265,6 +265,13 @@ TEST_F(LongValues, BrokenChainsAreCorruption) {
   uint16_t r = AddRow(1, Link(0, std::string(10, 'q')));
   mdb::jet4::Put32(Page(1) + (mdb::jet4::Get16(Page(1) + 14) & 0x1FFF), mdb::jet4::MakePtr(1, r));
   EXPECT_EQ(Read(Field(100, mdb::jet4::MakePtr(1, r)), &out).code(), Code::kCorruption);
+  // A loop of two rows, and one entered after a first row.
+  uint16_t x = AddRow(6, Link(0, std::string(10, 'x')));
+  uint16_t y = AddRow(7, Link(mdb::jet4::MakePtr(6, x), std::string(10, 'y')));
+  mdb::jet4::Put32(Page(6) + (mdb::jet4::Get16(Page(6) + 14) & 0x1FFF), mdb::jet4::MakePtr(7, y));
+  EXPECT_EQ(Read(Field(100000, mdb::jet4::MakePtr(6, x)), &out).code(), Code::kCorruption);
+  uint16_t w = AddRow(8, Link(mdb::jet4::MakePtr(6, x), std::string(10, 'w')));
+  EXPECT_EQ(Read(Field(100000, mdb::jet4::MakePtr(8, w)), &out).code(), Code::kCorruption);
   // A chain that ends before the length is reached.
   uint16_t e = AddRow(2, Link(0, std::string(10, 'e')));
   EXPECT_EQ(Read(Field(100, mdb::jet4::MakePtr(2, e)), &out).code(), Code::kCorruption);
@@ -293,6 +300,15 @@ TEST(JetText, CompressedAndPlainForms) {
   EXPECT_EQ(decode(bytes({0xFF, 0xFE, 'x', 0, 0x1C, 0x04, 0x38, 0x04, 0, 'y'})), u"xМиy");
   EXPECT_EQ(decode(bytes({0xFF, 0xFE})), u"");
   EXPECT_EQ(decode(bytes({0xFF, 0xFE, 0, 0x41})), u"");  // a dangling half character is dropped
+  // In a two-byte run a zero low byte switches back, even before a non-zero byte.
+  EXPECT_EQ(decode(bytes({0xFF, 0xFE, 0, 0, 0x4E})), u"N");
+  // Decoding into a string that held a longer text leaves nothing of it.
+  std::u16string reused = u"a much longer text than the next ones";
+  std::string ok = bytes({0xFF, 0xFE, 'o', 'k'}), odd = bytes({'a', 0, 'b'});
+  mdb::DecodeJetText(reinterpret_cast<const uint8_t*>(ok.data()), ok.size(), &reused);
+  EXPECT_EQ(reused, u"ok");
+  mdb::DecodeJetText(reinterpret_cast<const uint8_t*>(odd.data()), odd.size(), &reused);
+  EXPECT_EQ(reused, u"a");  // a stray last byte is no character
 
   std::string latin = mdb::EncodeJetText(u"ääkkösiä", true);
   EXPECT_EQ(latin.size(), 2u + 8u);
