@@ -12,30 +12,40 @@ namespace mdb {
 
 namespace {
 
-// The current row of a cursor, each column read at most once per row.
+// The current row of a cursor, each column read at most once per row. The
+// values' buffers are kept from row to row.
 class CursorRow : public RowSource {
  public:
   CursorRow(Cursor* cursor, size_t columns) : cursor_(cursor), cache_(columns), have_(columns) {}
   void Reset(Cursor* cursor) {
     cursor_ = cursor;
-    std::fill(have_.begin(), have_.end(), false);
-    for (auto& v : cache_) v = Value();
+    std::fill(have_.begin(), have_.end(), 0);
   }
   Status Get(int column, Value* out) override {
+    const Value* v;
+    MDB_RETURN_IF_ERROR(Peek(column, nullptr, &v));
+    *out = *v;
+    return Status::OK();
+  }
+  Status Peek(int column, Value*, const Value** out) override {
     if (column < 0 || static_cast<size_t>(column) >= cache_.size())
       return Status::InvalidArgument("column out of range");
     if (!have_[column]) {
-      MDB_RETURN_IF_ERROR(cursor_->Get(column, &cache_[column]));
-      have_[column] = true;
+      Status s = cursor_->Get(column, &cache_[column]);
+      if (!s.ok()) {
+        cache_[column] = Value();
+        return s;
+      }
+      have_[column] = 1;
     }
-    *out = cache_[column];
+    *out = &cache_[column];
     return Status::OK();
   }
 
  private:
   Cursor* cursor_;
   std::vector<Value> cache_;
-  std::vector<bool> have_;
+  std::vector<uint8_t> have_;
 };
 
 // A row addressed by its id, read column by column.
@@ -189,19 +199,29 @@ class QueryRecordSet : public RecordSet {
   }
 
   Status Get(int column, Value* out) override {
+    const Value* v;
+    MDB_RETURN_IF_ERROR(Peek(column, &v));
+    *out = *v;
+    return Status::OK();
+  }
+
+  Status Peek(int column, const Value** out) override {
     if (at_end_) return Status::NotFound("no current record");
     if (column < 0 || static_cast<size_t>(column) >= outputs_.size())
       return Status::InvalidArgument("no such column in the record set");
-    const Output& o = outputs_[column];
-    if (o.expr == nullptr) return row_.Get(o.column, out);
+    Output& o = outputs_[column];
+    if (o.expr == nullptr) return row_.Peek(o.column, nullptr, out);
     EvalContext ctx{&row_, nullptr};
-    return Eval(*o.expr, &ctx, out);
+    MDB_RETURN_IF_ERROR(Eval(*o.expr, &ctx, &o.value));
+    *out = &o.value;
+    return Status::OK();
   }
 
  private:
   struct Output {
     int column = -1;
     const Expr* expr = nullptr;
+    Value value;  // an expression's value, for Peek
   };
   struct SortRow {
     std::vector<std::string> keys;

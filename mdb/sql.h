@@ -34,6 +34,9 @@ class RecordSet {
   virtual Status MoveFirst() = 0;
   virtual Status MoveNext() = 0;
   virtual Status Get(int column, Value* out) = 0;
+  // The same without a copy: valid until the record set moves or is
+  // destroyed. For readers of many rows.
+  virtual Status Peek(int column, const Value** out) = 0;
 };
 
 // Runs a SELECT. The record set keeps the database's read lock until it is

@@ -401,6 +401,20 @@ Status BindExpr(Expr* e, const std::u16string& table, const std::vector<Column>&
       if (!e->args.empty()) return Status::InvalidArgument(SqlUtf8(e->name) + "() takes no arguments");
       return Status::OK();
     }
+    case ExprKind::kUnary: {
+      // A negative number is a literal: it is compared once per row, and
+      // "[ID]=-1" may then use an index.
+      const Expr& arg = *e->args[0];
+      if (e->op != Op::kNeg || arg.kind != ExprKind::kLiteral || arg.date_literal ||
+          (arg.value.index() != 2 && arg.value.index() != 3))
+        return Status::OK();
+      Value v;
+      if (!Arith(Op::kSub, static_cast<int64_t>(0), arg.value, &v).ok()) return Status::OK();
+      e->kind = ExprKind::kLiteral;
+      e->value = std::move(v);
+      e->args.clear();
+      return Status::OK();
+    }
     case ExprKind::kBinary:
       if (IsComparison(e->op)) {
         Expr* a = e->args[0].get();
@@ -420,6 +434,29 @@ Status BindExpr(Expr* e, const std::u16string& table, const std::vector<Column>&
       return Status::OK();
   }
 }
+
+namespace {
+
+// An operand's value; a literal's or a column's is not copied (conditions
+// run once per row of a scan).
+Status Operand(const Expr& e, EvalContext* ctx, Value* scratch, const Value** out) {
+  if (e.kind == ExprKind::kLiteral) {
+    *out = &e.value;
+    return Status::OK();
+  }
+  if (e.kind == ExprKind::kColumn && ctx->row != nullptr) return ctx->row->Peek(e.column, scratch, out);
+  *out = scratch;
+  return Eval(e, ctx, scratch);
+}
+
+// A text operand as a view, converted into *scratch when it is no text.
+std::u16string_view TextOf(const Value& v, std::u16string* scratch) {
+  if (v.index() == 6) return std::get<std::u16string>(v);
+  *scratch = ValueToText(v);
+  return *scratch;
+}
+
+}  // namespace
 
 Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
   switch (e.kind) {
@@ -476,9 +513,11 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
         else *out = tb;
         return Status::OK();
       }
-      Value a, b;
-      MDB_RETURN_IF_ERROR(Eval(*e.args[0], ctx, &a));
-      MDB_RETURN_IF_ERROR(Eval(*e.args[1], ctx, &b));
+      Value sa, sb;
+      const Value *pa, *pb;
+      MDB_RETURN_IF_ERROR(Operand(*e.args[0], ctx, &sa, &pa));
+      MDB_RETURN_IF_ERROR(Operand(*e.args[1], ctx, &sb, &pb));
+      const Value &a = *pa, &b = *pb;
       if (e.op == Op::kConcat) {
         if (IsNull(a) && IsNull(b)) *out = Value();
         else *out = ValueToText(a) + ValueToText(b);
@@ -506,22 +545,27 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
       return Arith(e.op, a, b, out);
     }
     case ExprKind::kLike: {
-      Value a, p;
-      MDB_RETURN_IF_ERROR(Eval(*e.args[0], ctx, &a));
-      MDB_RETURN_IF_ERROR(Eval(*e.args[1], ctx, &p));
+      Value sa, sp;
+      const Value *pa, *pp;
+      MDB_RETURN_IF_ERROR(Operand(*e.args[0], ctx, &sa, &pa));
+      MDB_RETURN_IF_ERROR(Operand(*e.args[1], ctx, &sp, &pp));
+      const Value &a = *pa, &p = *pp;
       if (IsNull(a) || IsNull(p)) {
         *out = Value();
         return Status::OK();
       }
       if (CatOf(a) == Cat::kBin || CatOf(p) == Cat::kBin) return Mismatch("LIKE on a byte block");
-      *out = LikeMatch(ValueToText(a), ValueToText(p)) != e.negate;
+      std::u16string ta, tp;
+      *out = LikeMatch(TextOf(a, &ta), TextOf(p, &tp)) != e.negate;
       return Status::OK();
     }
     case ExprKind::kBetween: {
-      Value x, lo, hi;
-      MDB_RETURN_IF_ERROR(Eval(*e.args[0], ctx, &x));
-      MDB_RETURN_IF_ERROR(Eval(*e.args[1], ctx, &lo));
-      MDB_RETURN_IF_ERROR(Eval(*e.args[2], ctx, &hi));
+      Value sx, slo, shi;
+      const Value *px, *plo, *phi;
+      MDB_RETURN_IF_ERROR(Operand(*e.args[0], ctx, &sx, &px));
+      MDB_RETURN_IF_ERROR(Operand(*e.args[1], ctx, &slo, &plo));
+      MDB_RETURN_IF_ERROR(Operand(*e.args[2], ctx, &shi, &phi));
+      const Value &x = *px, &lo = *plo, &hi = *phi;
       if (IsNull(x) || IsNull(lo) || IsNull(hi)) {
         *out = Value();
         return Status::OK();
@@ -533,16 +577,20 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
       return Status::OK();
     }
     case ExprKind::kIn: {
-      Value x;
-      MDB_RETURN_IF_ERROR(Eval(*e.args[0], ctx, &x));
+      Value sx;
+      const Value* px;
+      MDB_RETURN_IF_ERROR(Operand(*e.args[0], ctx, &sx, &px));
+      const Value& x = *px;
       if (IsNull(x)) {
         *out = Value();
         return Status::OK();
       }
       bool saw_null = false;
       for (size_t i = 1; i < e.args.size(); ++i) {
-        Value item;
-        MDB_RETURN_IF_ERROR(Eval(*e.args[i], ctx, &item));
+        Value si;
+        const Value* pi;
+        MDB_RETURN_IF_ERROR(Operand(*e.args[i], ctx, &si, &pi));
+        const Value& item = *pi;
         if (IsNull(item)) {
           saw_null = true;
           continue;
@@ -559,9 +607,10 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
       return Status::OK();
     }
     case ExprKind::kIsNull: {
-      Value x;
-      MDB_RETURN_IF_ERROR(Eval(*e.args[0], ctx, &x));
-      *out = IsNull(x) != e.negate;
+      Value sx;
+      const Value* px;
+      MDB_RETURN_IF_ERROR(Operand(*e.args[0], ctx, &sx, &px));
+      *out = IsNull(*px) != e.negate;
       return Status::OK();
     }
   }

@@ -16,6 +16,12 @@ class RowSource {
  public:
   virtual ~RowSource() = default;
   virtual Status Get(int column, Value* out) = 0;
+  // The value without a copy where the source keeps it (valid while the row
+  // is current); else read into *scratch, and *out points there.
+  virtual Status Peek(int column, Value* scratch, const Value** out) {
+    *out = scratch;
+    return Get(column, scratch);
+  }
 };
 
 // Resolves column names against the table's columns (NotFound for a missing
