@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace mdb {
@@ -76,15 +76,44 @@ double CivilToOa(const CivilTime& t) {
 }
 
 std::string FormatOaDate(double oa) {
+  std::string out;
+  AppendOaDate(oa, &out);
+  return out;
+}
+
+void AppendOaDate(double oa, std::string* out) {
   CivilTime t;
-  if (!OaToCivil(oa, &t)) return "";
-  char buf[40];
-  if (t.hour == 0 && t.minute == 0 && t.second == 0)
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.year, t.month, t.day);
-  else
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-  return buf;
+  if (!OaToCivil(oa, &t)) return;
+  char buf[20];
+  out->append(buf, PutCivil(t, t.hour != 0 || t.minute != 0 || t.second != 0, buf));
+}
+
+char* PutCivil(const CivilTime& t, bool with_time, char* o) {
+  // Two digits at a time from a table: list fills and exports write a date
+  // per row.
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  auto put = [](int v, char* p) {
+    std::memcpy(p, kPairs + 2 * v, 2);
+    return p + 2;
+  };
+  o = put(t.year / 100, o);
+  o = put(t.year % 100, o);
+  *o++ = '-';
+  o = put(t.month, o);
+  *o++ = '-';
+  o = put(t.day, o);
+  if (with_time) {
+    *o++ = ' ';
+    o = put(t.hour, o);
+    *o++ = ':';
+    o = put(t.minute, o);
+    *o++ = ':';
+    o = put(t.second, o);
+  }
+  return o;
 }
 
 namespace {

@@ -24,6 +24,11 @@ bool IsValidCivil(const CivilTime& t);
 // "1990-05-07" when the time of day is midnight, "2001-12-23 14:05:09"
 // otherwise; "" for a value outside the supported years.
 std::string FormatOaDate(double oa);
+// The same text appended to *out.
+void AppendOaDate(double oa, std::string* out);
+// Writes "YYYY-MM-DD", then " HH:MM:SS" when with_time, at buf (19 bytes at
+// most); returns the end. The fields must be in range.
+char* PutCivil(const CivilTime& t, bool with_time, char* buf);
 
 // Reads "1990-05-07", "1990-5-7 0:0:0", "1990/5/7 14:05", "2001-12-23
 // 2:05:09 PM" and, with month_first, the US order "5/7/1990" that Access

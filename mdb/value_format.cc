@@ -1,6 +1,7 @@
 #include "mdb/value_format.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "mdb/oadate.h"
 
@@ -8,32 +9,108 @@ namespace mdb {
 
 std::string Utf16ToUtf8Lossy(const std::u16string& s) {
   std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // an unpaired surrogate
-    }
+  AppendUtf8(s, &out);
+  return out;
+}
+
+namespace {
+
+// UTF-8 of s at o; with `quote`, each '"' doubled.
+char* PutUtf8(std::u16string_view s, bool quote, char* o) {
+  const char16_t* p = s.data();
+  const char16_t* end = p + s.size();
+  while (p < end) {
+    uint32_t c = *p++;
     if (c < 0x80) {
-      out.push_back(char(c));
+      *o++ = char(c);
+      if (quote && c == '"') *o++ = '"';
     } else if (c < 0x800) {
-      out.push_back(char(0xC0 | (c >> 6)));
-      out.push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(char(0xE0 | (c >> 12)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
+      *o++ = char(0xC0 | (c >> 6));
+      *o++ = char(0x80 | (c & 0x3F));
+    } else if (c - 0xD800 >= 0x800 || (c < 0xDC00 && p < end && *p - 0xDC00u < 0x400)) {
+      if (c - 0xD800 < 0x800) c = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00);  // a pair
+      if (c >= 0x10000) {
+        *o++ = char(0xF0 | (c >> 18));
+        *o++ = char(0x80 | ((c >> 12) & 0x3F));
+        *o++ = char(0x80 | ((c >> 6) & 0x3F));
+        *o++ = char(0x80 | (c & 0x3F));
+      } else {
+        // Most Chinese text: the three bytes in one store, which is why the
+        // room has a byte to spare.
+        uint32_t w = (0xE0 | (c >> 12)) | ((0x80 | ((c >> 6) & 0x3F)) << 8) | ((0x80 | (c & 0x3F)) << 16);
+        uint8_t b[4] = {uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), 0};
+        std::memcpy(o, b, 4);
+        o += 3;
+      }
     } else {
-      out.push_back(char(0xF0 | (c >> 18)));
-      out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(char(0x80 | (c & 0x3F)));
+      *o++ = char(0xEF);  // an unpaired surrogate: U+FFFD
+      *o++ = char(0xBF);
+      *o++ = char(0xBD);
     }
   }
-  return out;
+  return o;
+}
+
+// Appends through a writer that needs `room` bytes.
+template <typename Writer>
+void Append(std::string* out, size_t room, Writer write) {
+  size_t at = out->size();
+  out->resize(at + room);
+  out->resize(size_t(write(out->data() + at) - out->data()));
+}
+
+}  // namespace
+
+char* PutUtf8(std::u16string_view s, char* o) { return PutUtf8(s, false, o); }
+
+char* PutCsvText(std::u16string_view s, char* o) {
+  // A doubled quote takes 2 bytes for 1 unit, within the 3 allowed.
+  *o++ = '"';
+  o = PutUtf8(s, true, o);
+  *o++ = '"';
+  return o;
+}
+
+void AppendUtf8(std::u16string_view s, std::string* out) {
+  Append(out, Utf8Room(s), [&](char* o) { return PutUtf8(s, o); });
+}
+
+void AppendCsvText(std::u16string_view s, std::string* out) {
+  Append(out, CsvTextRoom(s), [&](char* o) { return PutCsvText(s, o); });
+}
+
+char* PutHex(std::string_view bytes, const char* digits, char* o) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const unsigned char* end = p + bytes.size();
+  if (bytes.size() >= 256) {
+    // Photos: one table look-up per byte.
+    char pairs[512];
+    for (int i = 0; i < 256; ++i) {
+      pairs[2 * i] = digits[i >> 4];
+      pairs[2 * i + 1] = digits[i & 15];
+    }
+    for (; p < end; ++p, o += 2) std::memcpy(o, pairs + 2 * *p, 2);
+    return o;
+  }
+  for (; p < end; ++p) {
+    *o++ = digits[*p >> 4];
+    *o++ = digits[*p & 15];
+  }
+  return o;
+}
+
+char* PutInt(int64_t v, char* o) {
+  char buf[kIntRoom];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  uint64_t u = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+  do {
+    *--p = char('0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (v < 0) *--p = '-';
+  std::memcpy(o, p, size_t(end - p));
+  return o + (end - p);
 }
 
 std::string FormatDecimal(const Decimal& d) {
@@ -57,66 +134,66 @@ std::string FormatDecimal(const Decimal& d) {
 }
 
 std::string FormatValueCsv(const Value& v) {
+  std::string out;
+  Append(&out, ValueCsvRoom(v), [&](char* o) { return PutValueCsv(v, o); });
+  return out;
+}
+
+size_t ValueCsvRoom(const Value& v) {
+  switch (v.index()) {
+    case 6: return CsvTextRoom(std::get<std::u16string>(v));
+    case 7: return 2 * std::get<Binary>(v).bytes.size();
+    case 9: return 32 + std::get<Decimal>(v).scale;  // 29 digits or the scale's zeros, sign, point
+    default: return 64;
+  }
+}
+
+char* PutValueCsv(const Value& v, char* o) {
+  // snprintf writes its terminating zero too: these write into buf first.
   char buf[64];
+  auto put = [&](int n) {
+    std::memcpy(o, buf, size_t(n));
+    return o + n;
+  };
   switch (v.index()) {
     case 0:
-      return "";
+      return o;
     case 1:
-      return std::get<bool>(v) ? "1" : "0";
+      *o++ = std::get<bool>(v) ? '1' : '0';
+      return o;
     case 2:
-      return std::to_string(std::get<int64_t>(v));
+      return PutInt(std::get<int64_t>(v), o);
     case 3:
-      std::snprintf(buf, sizeof buf, "%.15g", std::get<double>(v));
-      return buf;
+      return put(std::snprintf(buf, sizeof buf, "%.15g", std::get<double>(v)));
     case 4: {
       int64_t u = std::get<Money>(v).units;
       uint64_t a = u < 0 ? uint64_t(0) - uint64_t(u) : uint64_t(u);
-      std::snprintf(buf, sizeof buf, "%s%llu.%04llu", u < 0 ? "-" : "", (unsigned long long)(a / 10000),
-                    (unsigned long long)(a % 10000));
-      return buf;
+      return put(std::snprintf(buf, sizeof buf, "%s%llu.%04llu", u < 0 ? "-" : "", (unsigned long long)(a / 10000),
+                               (unsigned long long)(a % 10000)));
     }
     case 5: {
       CivilTime t;
-      if (!OaToCivil(std::get<Date>(v).oa, &t)) {
-        std::snprintf(buf, sizeof buf, "%.10g", std::get<Date>(v).oa);
-        return buf;
-      }
-      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                    t.second);
-      return buf;
+      if (!OaToCivil(std::get<Date>(v).oa, &t)) return put(std::snprintf(buf, sizeof buf, "%.10g", std::get<Date>(v).oa));
+      return PutCivil(t, true, o);
     }
-    case 6: {
-      std::string s = Utf16ToUtf8Lossy(std::get<std::u16string>(v));
-      std::string out = "\"";
-      for (char c : s) {
-        if (c == '"') out.push_back('"');
-        out.push_back(c);
-      }
-      out.push_back('"');
-      return out;
-    }
-    case 7: {
-      static const char kHex[] = "0123456789ABCDEF";
-      const std::string& b = std::get<Binary>(v).bytes;
-      std::string out;
-      out.reserve(b.size() * 2);
-      for (unsigned char c : b) {
-        out.push_back(kHex[c >> 4]);
-        out.push_back(kHex[c & 15]);
-      }
-      return out;
-    }
+    case 6:
+      return PutCsvText(std::get<std::u16string>(v), o);
+    case 7:
+      return PutHex(std::get<Binary>(v).bytes, "0123456789ABCDEF", o);
     case 8: {
       // Registry form: the first three groups are little-endian.
       const uint8_t* g = std::get<Guid>(v).bytes;
-      std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3],
-                    g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
-      return buf;
+      return put(std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                               g[3], g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13],
+                               g[14], g[15]));
     }
-    case 9:
-      return FormatDecimal(std::get<Decimal>(v));
+    case 9: {
+      std::string d = FormatDecimal(std::get<Decimal>(v));
+      std::memcpy(o, d.data(), d.size());
+      return o + d.size();
+    }
   }
-  return "";
+  return o;
 }
 
 }  // namespace mdb

@@ -2,10 +2,13 @@
 // prints one table as CSV (header row, then one line per row).
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "mdb/mdb.h"
 #include "mdb/value_format.h"
 #include "tools/command.h"
+#include "tools/csv_out.h"
 #include "vorta/text_codec.h"
 
 namespace tool {
@@ -41,29 +44,29 @@ int RunDump(const std::vector<std::string>& in) {
   s = db->BeginRead();
   if (!s.ok()) return Fail(args[0], s);
   const auto& cols = table->columns();
-  std::string line;
-  for (size_t i = 0; i < cols.size(); ++i) line += (i ? "," : "") + text::Utf16ToUtf8(cols[i].name);
-  std::printf("%s\n", line.c_str());
-  std::unique_ptr<mdb::Cursor> cur = table->Scan();
-  while (cur->Next()) {
-    line.clear();
-    for (size_t i = 0; i < cols.size(); ++i) {
-      mdb::Value v;
-      s = cur->Get(int(i), &v);
-      if (!s.ok()) {
-        db->EndRead();
-        return Fail(args[1], s);
-      }
-      if (i) line += ",";
-      line += mdb::FormatValueCsv(v);
-    }
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+  CsvOut out;
+  for (size_t i = 0; i < cols.size(); ++i) {
+    if (i) out.Put(',');
+    out.Advance(mdb::PutUtf8(cols[i].name, out.Room(mdb::Utf8Room(cols[i].name))));
   }
-  s = cur->status();
+  out.EndRow();
+  std::unique_ptr<mdb::Cursor> cur = table->Scan();
+  // One value per column, so each keeps its buffer from row to row.
+  std::vector<mdb::Value> values(cols.size());
+  while (s.ok() && cur->Next()) {
+    for (size_t i = 0; i < cols.size(); ++i) {
+      s = cur->Get(int(i), &values[i]);
+      if (!s.ok()) break;
+      if (i) out.Put(',');
+      out.Advance(mdb::PutValueCsv(values[i], out.Room(mdb::ValueCsvRoom(values[i]))));
+    }
+    if (!s.ok() || !out.EndRow()) break;
+  }
+  if (s.ok()) s = cur->status();
   db->EndRead();
+  bool written = out.Finish();
   if (!s.ok()) return Fail(args[1], s);
-  return 0;
+  return written ? 0 : 1;
 }
 
 const Registrar kDump({"dump", "dump FILE [TABLE] [--password P]   list tables, or print one as CSV", RunDump});

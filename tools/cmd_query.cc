@@ -4,23 +4,17 @@
 #include <string>
 
 #include "mdb/mdb.h"
+#include "mdb/oadate.h"
 #include "mdb/sql.h"
+#include "mdb/value_format.h"
 #include "tools/command.h"
+#include "tools/csv_out.h"
 #include "vorta/convert.h"
 #include "vorta/text_codec.h"
 
 namespace tool {
 
 namespace {
-
-std::string Csv(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += "\"\"";
-    else out.push_back(c);
-  }
-  return out + "\"";
-}
 
 // Exact decimal text of magnitude / 10^scale.
 // magnitude: 96 bits as three 32-bit limbs, most significant first.
@@ -46,29 +40,34 @@ std::string ScaledDecimal(bool negative, uint32_t hi, uint32_t mid, uint32_t lo,
   return digits;
 }
 
-std::string Field(const mdb::Value& v, bool hex) {
-  static const char kHex[] = "0123456789abcdef";
+void PutField(const mdb::Value& v, bool hex, CsvOut* out) {
   switch (v.index()) {
-    case 0: return "";
-    case 1: return std::get<bool>(v) ? "true" : "false";
-    case 2: return std::to_string(std::get<int64_t>(v));
-    case 3: return vorta::ToText(rt::Value::FromFloat(std::get<double>(v)));
+    case 0: return;
+    case 1: out->Put(std::get<bool>(v) ? "true" : "false"); return;
+    case 2: out->Advance(mdb::PutInt(std::get<int64_t>(v), out->Room(mdb::kIntRoom))); return;
+    case 3: out->Put(vorta::ToText(rt::Value::FromFloat(std::get<double>(v)))); return;
     case 4: {
       int64_t u = std::get<mdb::Money>(v).units;
       uint64_t m = u < 0 ? static_cast<uint64_t>(-(u + 1)) + 1 : static_cast<uint64_t>(u);
-      return ScaledDecimal(u < 0, 0, static_cast<uint32_t>(m >> 32), static_cast<uint32_t>(m), 4);
+      out->Put(ScaledDecimal(u < 0, 0, static_cast<uint32_t>(m >> 32), static_cast<uint32_t>(m), 4));
+      return;
     }
-    case 5: return vorta::ToText(rt::Value::FromDate(rt::DateTime{std::get<mdb::Date>(v).oa}));
-    case 6: return Csv(text::Utf16ToUtf8(std::get<std::u16string>(v)));
+    case 5: {  // as the program shows dates
+      mdb::CivilTime t;
+      if (!mdb::OaToCivil(std::get<mdb::Date>(v).oa, &t)) return;
+      out->Advance(mdb::PutCivil(t, t.hour != 0 || t.minute != 0 || t.second != 0, out->Room(20)));
+      return;
+    }
+    case 6: {
+      const std::u16string& text = std::get<std::u16string>(v);
+      out->Advance(mdb::PutCsvText(text, out->Room(mdb::CsvTextRoom(text))));
+      return;
+    }
     case 7: {
       const std::string& b = std::get<mdb::Binary>(v).bytes;
-      if (!hex) return std::to_string(b.size());
-      std::string out;
-      for (unsigned char c : b) {
-        out.push_back(kHex[c >> 4]);
-        out.push_back(kHex[c & 15]);
-      }
-      return out;
+      if (hex) out->Advance(mdb::PutHex(b, "0123456789abcdef", out->Room(2 * b.size())));
+      else out->Advance(mdb::PutInt(static_cast<int64_t>(b.size()), out->Room(mdb::kIntRoom)));
+      return;
     }
     case 8: {
       const uint8_t* b = std::get<mdb::Guid>(v).bytes;
@@ -77,14 +76,20 @@ std::string Field(const mdb::Value& v, bool hex) {
                     "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
                     b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
                     b[14], b[15]);
-      return buf;
+      out->Put(buf);
+      return;
     }
     case 9: {
       const mdb::Decimal& d = std::get<mdb::Decimal>(v);
-      return ScaledDecimal(d.negative, d.hi, d.mid, d.lo, d.scale);
+      out->Put(ScaledDecimal(d.negative, d.hi, d.mid, d.lo, d.scale));
+      return;
     }
   }
-  return "";
+}
+
+int Fail(const mdb::Status& s) {
+  std::fprintf(stderr, "usermgr-db query: %s\n", s.ToString().c_str());
+  return 1;
 }
 
 int Run(const std::vector<std::string>& raw) {
@@ -100,38 +105,30 @@ int Run(const std::vector<std::string>& raw) {
   if (!OpenDatabase("query", args[0], password, true, &db)) return 1;
   std::unique_ptr<mdb::RecordSet> rs;
   mdb::Status s = mdb::ExecuteQuery(db.get(), text::Utf8ToUtf16(args[1]), &rs);
-  if (!s.ok()) {
-    std::fprintf(stderr, "usermgr-db query: %s\n", s.ToString().c_str());
-    return 1;
-  }
-  // Rows are written as they are read; an error midway still fails the run.
-  std::string line;
+  if (!s.ok()) return Fail(s);
+  // Rows go out as they are read; an error midway still fails the run, after
+  // the rows before it.
+  CsvOut out;
   const auto& names = rs->column_names();
   for (size_t i = 0; i < names.size(); ++i) {
-    if (i) line.push_back(',');
-    line += Csv(text::Utf16ToUtf8(names[i]));
+    if (i) out.Put(',');
+    out.Advance(mdb::PutCsvText(names[i], out.Room(mdb::CsvTextRoom(names[i]))));
   }
-  std::printf("%s\n", line.c_str());
-  while (!rs->AtEnd()) {
-    line.clear();
-    for (size_t i = 0; i < names.size(); ++i) {
-      mdb::Value v;
-      s = rs->Get(static_cast<int>(i), &v);
-      if (!s.ok()) {
-        std::fprintf(stderr, "usermgr-db query: %s\n", s.ToString().c_str());
-        return 1;
-      }
-      if (i) line.push_back(',');
-      line += Field(v, hex);
+  out.EndRow();
+  for (; !rs->AtEnd(); s = rs->MoveNext()) {
+    if (!s.ok()) break;
+    for (size_t i = 0; i < names.size() && s.ok(); ++i) {
+      const mdb::Value* v;
+      s = rs->Peek(static_cast<int>(i), &v);
+      if (!s.ok()) break;
+      if (i) out.Put(',');
+      PutField(*v, hex, &out);
     }
-    std::printf("%s\n", line.c_str());
-    s = rs->MoveNext();
-    if (!s.ok()) {
-      std::fprintf(stderr, "usermgr-db query: %s\n", s.ToString().c_str());
-      return 1;
-    }
+    if (!s.ok() || !out.EndRow()) break;
   }
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  bool written = out.Finish();
+  if (!s.ok()) return Fail(s);
+  return written ? 0 : 1;
 }
 
 Registrar reg({"query", "query FILE \"SELECT ...\" [--password P] [--hex]   print the result as CSV (UTF-8)", Run});

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "mdb/mdb.h"
+#include "mdb/sql.h"
 #include "tests/mdb/reader_util.h"
 
 // The comparison needs mdbtools and a POSIX shell.
@@ -152,6 +154,60 @@ TEST(CompanionCommands, ExecPrintsRowsAffectedAndStoresTheBlob) {
   out = RunShell(base + Quote("insert into x values (1)") + " --blob /no/such/file 2>&1", &st);
   EXPECT_NE(st, 0);
   EXPECT_NE(out.find("cannot read"), std::string::npos);
+  RunShell("rm -rf " + Quote(dir), &st);
+}
+
+// UTF-8 whatever the narrow literals' encoding (GBK in these tests).
+std::string U8(std::u8string_view s) { return std::string(s.begin(), s.end()); }
+
+// Texts that CSV must quote, characters of every UTF-8 length, a NUL and a
+// lone surrogate, dates with and without a time, a photo: `query` and `dump`
+// print each exactly, whatever buffering they do.
+TEST(CompanionCommands, QueryAndDumpPrintEveryValueExactly) {
+  const std::string dir = readertest::TempDir("export_exact");
+  const std::string file = dir + "/access.mdb";
+  const std::string tool = std::string(USERMGR_BINARY_DIR) + "/usermgr-db";
+  {
+    ASSERT_TRUE(mdb::Database::Create(mdb::Env::Default(), file, mdb::CreateOptions{}).ok());
+    std::unique_ptr<mdb::Database> db;
+    ASSERT_TRUE(mdb::Database::Open(mdb::Env::Default(), file, mdb::OpenOptions{}, &db).ok());
+    const std::u16string insert =
+        u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ";
+    std::u16string odd = u"nul:";
+    odd.push_back(u'\0');
+    odd += u"|lone:";
+    odd.push_back(char16_t(0xD800));
+    odd += u"|pair:\U0001F600";
+    mdb::Binary photo{std::string("\x00\x01\xab\xff", 4)};
+    int64_t rows = 0;
+    ASSERT_TRUE(mdb::ExecuteStatement(db.get(), insert + u"('say \"hi\", then\r\nbye',true,'a,b',#1990-5-7#,'张三',?)",
+                                      &photo, &rows).ok());
+    ASSERT_TRUE(mdb::ExecuteStatement(db.get(), insert + u"('" + odd + u"',false,'é','2001-12-23 14:05:09','x',?)",
+                                      &photo, &rows).ok());
+  }
+  int st = 0;
+  const std::string sel = Quote(U8(u8"select [ID],[姓名],[性别],[个人简介],[出生日期],[照片] from [用户信息表]"));
+  const std::string odd_utf8 = U8(u8"nul:") + '\0' + U8(u8"|lone:\uFFFD|pair:\U0001F600");
+  EXPECT_EQ(RunShell(Quote(tool) + " query " + Quote(file) + " " + sel, &st),
+            U8(u8"\"ID\",\"姓名\",\"性别\",\"个人简介\",\"出生日期\",\"照片\"\n"
+               u8"1,\"say \"\"hi\"\", then\r\nbye\",true,\"a,b\",1990-05-07,4\n") +
+                "2,\"" + odd_utf8 + U8(u8"\",false,\"é\",2001-12-23 14:05:09,4\n"));
+  EXPECT_EQ(st, 0);
+  std::string hex = RunShell(Quote(tool) + " query " + Quote(file) + " --hex " + sel, &st);
+  EXPECT_NE(hex.find(",1990-05-07,0001abff\n"), std::string::npos) << hex;
+  // dump: every column, bare header names, yes/no as 1/0, dates with a time.
+  std::string dump = RunShell(Quote(tool) + " dump " + Quote(file) + " " + Quote(U8(u8"用户信息表")), &st);
+  EXPECT_EQ(st, 0);
+  auto csv = readertest::ParseCsv(dump);
+  ASSERT_EQ(csv.size(), 3u) << dump;
+  EXPECT_EQ(csv[1], (std::vector<std::string>{"1", "say \"hi\", then\r\nbye", "1", "a,b", "1990-05-07 00:00:00",
+                                              U8(u8"张三"), "0001ABFF"}));
+  EXPECT_EQ(csv[2][1], odd_utf8);
+  EXPECT_EQ(csv[2][4], "2001-12-23 14:05:09");
+  // A file that cannot be read: a failure and no rows.
+  std::string none = RunShell(Quote(tool) + " dump " + Quote(dir + "/missing.mdb") + " x 2>/dev/null", &st);
+  EXPECT_NE(st, 0);
+  EXPECT_EQ(none, "");
   RunShell("rm -rf " + Quote(dir), &st);
 }
 
