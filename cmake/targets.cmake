@@ -43,6 +43,11 @@ target_compile_options(program PRIVATE ${USERMGR_GBK_FLAGS})
 usermgr_glob(TOOL_SOURCES tools)
 add_executable(usermgr-db ${TOOL_SOURCES})
 target_link_libraries(usermgr-db PRIVATE mdb vorta_core)
+if(NOT WIN32 AND NOT USERMGR_SANITIZE AND NOT USERMGR_FUZZ)
+  # It runs once per table exported: binding the C++ library's symbols at
+  # each start would cost more than exporting a small table.
+  target_link_options(usermgr-db PRIVATE -static-libstdc++ -static-libgcc)
+endif()
 
 if(WIN32)
   # vorta.vlr: the runtime library, loaded by the launcher.
