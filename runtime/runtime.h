@@ -128,6 +128,9 @@ inline void CloseRecordSet(const DbRef& db, int rs) { Current().CloseRecordSet(d
 inline bool ExecuteSql(const DbRef& db, const Text& sql, const Bytes* param = nullptr) { return Current().ExecuteSql(db, sql, param); }
 
 inline Text ToText(const Value& v) { return Current().ToText(v); }
+// A temporary's text is handed over, not copied (every runtime gives texts
+// unchanged): a list fill converts fields of every row.
+inline Text ToText(Value&& v) { return v.kind() == Kind::Text ? v.TakeText() : Current().ToText(v); }
 inline Text ToText(int64_t n) { return ToText(Value::FromInt(n)); }
 inline Text ToText(DateTime d) { return ToText(Value::FromDate(d)); }
 inline DateTime ToDateTime(const Value& v) { return Current().ToDateTime(v); }

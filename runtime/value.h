@@ -44,6 +44,8 @@ class Value {
   bool boolean() const { return std::get<bool>(v_); }
   DateTime date() const { return std::get<DateTime>(v_); }
   const Bytes& bytes() const { return std::get<BytesBox>(v_).b; }
+  // The text moved out, for converting a temporary without a copy.
+  Text TakeText() { return std::move(std::get<Text>(v_)); }
 
   bool operator==(const Value&) const = default;
 

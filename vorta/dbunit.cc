@@ -158,14 +158,16 @@ rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) {
     last_error_ = "the record set has no current record";
     return rt::Value();
   }
-  mdb::Value v;
-  mdb::Status s = set->Get(c, &v);
+  // The value is converted where the record set keeps it: a fill reads five
+  // fields of every row.
+  const mdb::Value* v;
+  mdb::Status s = set->Peek(c, &v);
   if (!s.ok()) {
     last_error_ = s.ToString();
     return rt::Value();
   }
   last_error_.clear();
-  return ToRuntime(v, set->column_types()[c]);
+  return ToRuntime(*v, set->column_types()[c]);
 }
 
 void DatabaseUnit::CloseRecordSet(int rs) { record_sets_.erase(rs); }

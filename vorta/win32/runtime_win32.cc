@@ -148,9 +148,21 @@ Win32Runtime::Window* Win32Runtime::FindByHwnd(HWND hwnd) {
 
 Win32Runtime::Control* Win32Runtime::Find(const rt::ControlRef& ref, rt::ControlKind kind) {
   Window* w = FindLoaded(ref.window);
-  if (w == nullptr || ref.name == nullptr) return nullptr;
-  for (Control& c : w->controls)
-    if (c.def->kind == kind && std::strcmp(c.def->name, ref.name) == 0) return &c;
+  if (w == nullptr || ref.name == nullptr || w->controls.empty()) return nullptr;
+  // Handlers name a control by the same constant on every call (a list fill
+  // four times a row), so the last one found is tried first; it is used only
+  // while it is an element of this window's controls.
+  const Control* first = w->controls.data();
+  if (ref.name == last_found_name_ && last_found_ >= first && last_found_ < first + w->controls.size() &&
+      last_found_->def->kind == kind)
+    return last_found_;
+  for (Control& c : w->controls) {
+    if (c.def->kind == kind && std::strcmp(c.def->name, ref.name) == 0) {
+      last_found_ = &c;
+      last_found_name_ = ref.name;
+      return &c;
+    }
+  }
   return nullptr;
 }
 
@@ -626,8 +638,13 @@ void Win32Runtime::DeleteItem(const rt::ControlRef& ref, int row) {
 
 DatabaseUnit* Win32Runtime::Unit(const rt::DbRef& db) {
   if (!db.valid()) return nullptr;
+  // Units live as long as the runtime; the last one asked for is asked again
+  // for every field of every row.
+  if (last_unit_ != nullptr && db.window == last_unit_ref_.window && db.name == last_unit_ref_.name) return last_unit_;
   auto& unit = units_[{db.window, db.name}];
   if (!unit) unit = std::make_unique<DatabaseUnit>();
+  last_unit_ref_ = db;
+  last_unit_ = unit.get();
   return unit.get();
 }
 

@@ -101,6 +101,10 @@ class Win32Runtime : public rt::Runtime {
   std::vector<std::unique_ptr<Window>> windows_;  // loaded, in load order
   std::map<UnitKey, std::unique_ptr<DatabaseUnit>> units_;
   std::map<UnitKey, rt::Text> file_names_;
+  Control* last_found_ = nullptr;  // Find's last result, tried first for the same
+  const char* last_found_name_ = nullptr;  // name text (the handlers' constant)
+  rt::DbRef last_unit_ref_;              // Unit's last question and answer
+  DatabaseUnit* last_unit_ = nullptr;
 };
 
 }  // namespace vorta::win
