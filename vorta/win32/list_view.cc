@@ -45,16 +45,48 @@ LRESULT CALLBACK ListView::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
 
 size_t ListView::Model::Append(int32_t value) {
   size_t row = values.size();
-  if (row / kBlockRows == blocks.size()) blocks.push_back(std::make_unique<rt::Text[]>(kBlockRows * columns));
-  for (size_t col = 0; col < columns; ++col) cell(row, col).clear();
+  if (row / kBlockRows == blocks.size()) blocks.push_back(std::make_unique<Cell[]>(kBlockRows * columns));
+  for (size_t col = 0; col < columns; ++col) slot(row, col) = Cell();
   values.push_back(value);
   return row;
 }
 
+void ListView::Model::Set(size_t row, size_t col, std::string_view text) {
+  Cell& c = slot(row, col);
+  if (text.size() <= c.size) {  // the old room takes it (a cell set again)
+    if (!text.empty()) std::memcpy(chunks[c.chunk].get() + c.offset, text.data(), text.size());
+    c.size = static_cast<uint32_t>(text.size());
+    return;
+  }
+  // The next chunk with room, made when there is none; a text larger than a
+  // chunk gets one of its own size.
+  while (chunk < chunks.size() && chunk_sizes[chunk] - used < text.size()) {
+    ++chunk;
+    used = 0;
+  }
+  if (chunk == chunks.size()) {
+    size_t size = std::max(kChunkBytes, text.size());
+    chunks.emplace_back(new char[size]);
+    chunk_sizes.push_back(size);
+    used = 0;
+  }
+  std::memcpy(chunks[chunk].get() + used, text.data(), text.size());
+  c.chunk = static_cast<uint32_t>(chunk);
+  c.offset = static_cast<uint32_t>(used);
+  c.size = static_cast<uint32_t>(text.size());
+  used += text.size();
+}
+
 void ListView::Model::Erase(size_t row) {
   for (size_t r = row; r + 1 < rows(); ++r)
-    for (size_t col = 0; col < columns; ++col) cell(r, col).swap(cell(r + 1, col));
+    for (size_t col = 0; col < columns; ++col) slot(r, col) = slot(r + 1, col);
   values.erase(values.begin() + static_cast<ptrdiff_t>(row));
+}
+
+void ListView::Model::Clear() {
+  values.clear();
+  chunk = 0;
+  used = 0;
 }
 
 void ListView::FlushRows() {
@@ -64,7 +96,7 @@ void ListView::FlushRows() {
 }
 
 void ListView::DeleteAllItems() {
-  model_.values.clear();
+  model_.Clear();
   model_.count_pending = false;
   SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
   SendMessageW(hwnd_, LVM_SETITEMCOUNT, 0, 0);
@@ -72,7 +104,7 @@ void ListView::DeleteAllItems() {
 
 int ListView::InsertItem(const rt::Text& title, int32_t row_value) {
   size_t row = model_.Append(row_value);
-  model_.cell(row, 0) = title;
+  model_.Set(row, 0, title);
   if (!model_.count_pending) {
     model_.count_pending = true;
     PostMessageW(hwnd_, kFlushRows, 0, 0);
@@ -83,7 +115,7 @@ int ListView::InsertItem(const rt::Text& title, int32_t row_value) {
 void ListView::SetItemText(int row, int column, const rt::Text& text) {
   if (row < 0 || column < 0 || column >= column_count_) return;
   if (static_cast<size_t>(row) >= model_.rows()) return;
-  model_.cell(row, column) = text;
+  model_.Set(static_cast<size_t>(row), static_cast<size_t>(column), text);
   // Rows not yet shown are painted with the whole list later.
   if (!model_.count_pending) SendMessageW(hwnd_, LVM_REDRAWITEMS, row, row);
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "runtime/runtime.h"
@@ -44,20 +45,34 @@ class ListView {
 
  private:
   // The cells keep the GBK the program gave, so only the rows on screen are
-  // ever converted. They sit in blocks of rows that never move, kept with the
-  // room of their texts for the next fill: a row needs no allocation of its
-  // own, a refill hardly any.
+  // ever converted. Their bytes sit one after the other in large chunks
+  // kept for the next fill, and a cell is where its bytes lie: a row costs
+  // no allocation and about its texts' size (a million rows fit in some
+  // 100 MB), a refill reuses the chunks.
   struct Model {
-    static constexpr size_t kBlockRows = 1024;
+    struct Cell {
+      uint32_t chunk = 0, offset = 0, size = 0;
+    };
+    static constexpr size_t kChunkBytes = 1 << 20;
+    static constexpr size_t kBlockRows = 1024;  // cells in blocks that never move
     size_t columns = 1;
-    std::vector<std::unique_ptr<rt::Text[]>> blocks;  // kBlockRows rows of cells each
-    std::vector<int32_t> values;                      // one per row
+    std::vector<std::unique_ptr<Cell[]>> blocks;  // kBlockRows rows of cells each
+    std::vector<int32_t> values;                  // one per row
+    std::vector<std::unique_ptr<char[]>> chunks;
+    std::vector<size_t> chunk_sizes;
+    size_t chunk = 0, used = 0;  // where the next text goes
     bool count_pending = false;  // rows appended that the control has not been told of
 
     size_t rows() const { return values.size(); }
-    rt::Text& cell(size_t row, size_t col) { return blocks[row / kBlockRows][row % kBlockRows * columns + col]; }
+    Cell& slot(size_t row, size_t col) const { return blocks[row / kBlockRows][row % kBlockRows * columns + col]; }
+    std::string_view cell(size_t row, size_t col) const {  // the cell's text
+      const Cell& c = slot(row, col);
+      return c.size == 0 ? std::string_view() : std::string_view(chunks[c.chunk].get() + c.offset, c.size);
+    }
+    void Set(size_t row, size_t col, std::string_view text);
     size_t Append(int32_t value);  // a row of empty cells; its number
     void Erase(size_t row);
+    void Clear();  // every row gone; the chunks stay for the next fill
   };
 
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
