@@ -80,30 +80,33 @@ std::u16string GbkToUtf16(std::string_view gbk) {
 
 std::string Utf16ToGbk(std::u16string_view utf16) {
   const uint16_t* table = EncodeTable();
-  std::string out;
-  out.reserve(utf16.size() * 2);
+  // At most two bytes per unit, written in place: every text of every row a
+  // list shows comes through here.
+  std::string out(utf16.size() * 2, '\0');
+  char* o = out.data();
   for (size_t i = 0; i < utf16.size(); ++i) {
     char16_t c = utf16[i];
     if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
+      *o++ = static_cast<char>(c);
       continue;
     }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
       ++i;  // a character beyond the BMP: none is in the code page
-      out.push_back('?');
+      *o++ = '?';
       continue;
     }
     uint16_t g = table[c];
     if (g == 0) {
-      out.push_back('?');
+      *o++ = '?';
     } else if (g < 0x100) {
-      out.push_back(static_cast<char>(g));
+      *o++ = static_cast<char>(g);
     } else {
-      out.push_back(static_cast<char>(g >> 8));
-      out.push_back(static_cast<char>(g & 0xFF));
+      *o++ = static_cast<char>(g >> 8);
+      *o++ = static_cast<char>(g & 0xFF);
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 
