@@ -23,7 +23,7 @@ namespace mdb {
 
 // A query result walked one row at a time; it holds a bounded amount of memory
 // whatever the table's size (an ORDER BY keeps sort keys and row ids, and the
-// rows' stored bytes only while they fit 16 MB).
+// rows' stored bytes only while they fit 64 MB).
 class RecordSet {
  public:
   virtual ~RecordSet() = default;
