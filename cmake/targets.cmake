@@ -44,9 +44,9 @@ usermgr_glob(TOOL_SOURCES tools)
 add_executable(usermgr-db ${TOOL_SOURCES})
 target_link_libraries(usermgr-db PRIVATE mdb vorta_core)
 if(NOT WIN32 AND NOT USERMGR_SANITIZE AND NOT USERMGR_FUZZ)
-  # It runs once per table exported: binding the C++ library's symbols at
+  # It runs once per table exported: binding shared libraries' symbols at
   # each start would cost more than exporting a small table.
-  target_link_options(usermgr-db PRIVATE -static-libstdc++ -static-libgcc)
+  target_link_options(usermgr-db PRIVATE -static)
 endif()
 
 if(WIN32)
