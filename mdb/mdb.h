@@ -103,6 +103,10 @@ class Cursor {
   virtual RowId row_id() const = 0;
   // The current row's value of column i; long values are read whole.
   virtual Status Get(int column, Value* out) = 0;
+  // The byte length of a byte-block value (binary, OLE) of the current row,
+  // -1 for NULL. A long value's length is the one its field states: its
+  // pages are not read.
+  virtual Status Length(int column, int64_t* bytes);
   // The current row's stored bytes (long values as references), for
   // Table::Fetch to decode again later without reading the row; null when
   // the cursor cannot give them.

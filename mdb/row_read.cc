@@ -132,6 +132,26 @@ Status CrackRow(const TableDef& def, const uint8_t* row, size_t n, std::vector<F
   return Status::OK();
 }
 
+Status FieldLength(const ColumnDef& col, const uint8_t* row, const FieldRef& f, int64_t* bytes) {
+  ColumnType type = ColumnType(col.type);
+  if (type != ColumnType::kBinary && type != ColumnType::kOle) return Status::InvalidArgument("not a byte-block column");
+  if (f.null) {
+    *bytes = -1;
+    return Status::OK();
+  }
+  if (type == ColumnType::kBinary) {
+    *bytes = f.size;
+    return Status::OK();
+  }
+  if (f.size < jet4::kLvalFieldSize) return Status::Corruption("long value field too short");
+  uint32_t head = jet4::Get32(row + f.offset);
+  uint32_t length = head & jet4::kLvalLengthMask;
+  if ((head & jet4::kLvalInline) && jet4::kLvalFieldSize + uint64_t(length) > f.size)
+    return Status::Corruption("inline long value exceeds its row");
+  *bytes = length;
+  return Status::OK();
+}
+
 Value DecodeFixed(ColumnType type, const uint8_t* p, size_t n) {
   switch (type) {
     case ColumnType::kByte: return n >= 1 ? Value(int64_t(p[0])) : Value();

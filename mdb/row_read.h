@@ -60,6 +60,10 @@ Status LocateField(const RowLayout& r, const ColumnDef& c, FieldRef* f);  // inl
 Status DecodeField(Pager* pager, const ColumnDef& col, const uint8_t* row, const FieldRef& f,
                    Value* out);
 
+// The byte length of a binary or OLE field without reading a long value's
+// pages; -1 for NULL. InvalidArgument for columns of other kinds.
+Status FieldLength(const ColumnDef& col, const uint8_t* row, const FieldRef& f, int64_t* bytes);
+
 // Fixed-size decoders shared with the writer's key encoding.
 Value DecodeFixed(ColumnType type, const uint8_t* p, size_t n);
 

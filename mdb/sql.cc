@@ -27,6 +27,16 @@ class CursorRow : public RowSource {
     *out = *v;
     return Status::OK();
   }
+  Status Length(int column, int64_t* bytes) {
+    if (column < 0 || static_cast<size_t>(column) >= cache_.size())
+      return Status::InvalidArgument("column out of range");
+    if (!have_[column]) return cursor_->Length(column, bytes);
+    const Value& v = cache_[column];
+    if (IsNull(v)) *bytes = -1;
+    else if (v.index() == 7) *bytes = static_cast<int64_t>(std::get<Binary>(v).bytes.size());
+    else return Status::InvalidArgument("not a byte-block column");
+    return Status::OK();
+  }
   Status Peek(int column, Value*, const Value** out) override {
     if (column < 0 || static_cast<size_t>(column) >= cache_.size())
       return Status::InvalidArgument("column out of range");
@@ -202,6 +212,20 @@ class QueryRecordSet : public RecordSet {
     const Value* v;
     MDB_RETURN_IF_ERROR(Peek(column, &v));
     *out = *v;
+    return Status::OK();
+  }
+
+  Status Length(int column, int64_t* bytes) override {
+    if (at_end_) return Status::NotFound("no current record");
+    if (column < 0 || static_cast<size_t>(column) >= outputs_.size())
+      return Status::InvalidArgument("no such column in the record set");
+    const Output& o = outputs_[column];
+    if (o.expr == nullptr) return row_.Length(o.column, bytes);
+    const Value* v;
+    MDB_RETURN_IF_ERROR(Peek(column, &v));
+    if (IsNull(*v)) *bytes = -1;
+    else if (v->index() == 7) *bytes = static_cast<int64_t>(std::get<Binary>(*v).bytes.size());
+    else return Status::InvalidArgument("not a byte-block value");
     return Status::OK();
   }
 

@@ -37,6 +37,9 @@ class RecordSet {
   // The same without a copy: valid until the record set moves or is
   // destroyed. For readers of many rows.
   virtual Status Peek(int column, const Value** out) = 0;
+  // A byte-block value's length (-1 for NULL) without reading a long value's
+  // pages (Cursor::Length), for listings that show sizes.
+  virtual Status Length(int column, int64_t* bytes) = 0;
 };
 
 // Runs a SELECT. The record set keeps the database's read lock until it is

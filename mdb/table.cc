@@ -28,6 +28,15 @@ class ReadScope {
 
 }  // namespace
 
+Status Cursor::Length(int column, int64_t* bytes) {
+  Value v;
+  MDB_RETURN_IF_ERROR(Get(column, &v));
+  if (IsNull(v)) *bytes = -1;
+  else if (v.index() == 7) *bytes = int64_t(std::get<Binary>(v).bytes.size());
+  else return Status::InvalidArgument("not a byte-block column");
+  return Status::OK();
+}
+
 TableImpl::TableImpl(DatabaseImpl* db, std::u16string name, TableDef def)
     : db_(db), name_(std::move(name)), def_(std::move(def)) {
   BuildPublicView();
@@ -147,6 +156,14 @@ class ListCursor : public Cursor {
     ReadScope scope(t_->pager());
     MDB_RETURN_IF_ERROR(scope.status());
     return DecodeField(t_->pager(), columns[column], layout_.row, f, out);
+  }
+  Status Length(int column, int64_t* bytes) override {
+    const auto& columns = t_->def().columns;
+    if (column < 0 || size_t(column) >= columns.size()) return Status::InvalidArgument("no such column");
+    if (!on_row_) return Status::InvalidArgument("the cursor is not on a row");
+    FieldRef f;
+    MDB_RETURN_IF_ERROR(LocateField(layout_, columns[column], &f));
+    return FieldLength(columns[column], layout_.row, f, bytes);
   }
 
  private:

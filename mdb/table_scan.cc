@@ -87,6 +87,14 @@ class ScanCursor : public Cursor {
     MDB_RETURN_IF_ERROR(LocateField(layout_, c, &f));
     return DecodeField(pager_, c, layout_.row, f, out);
   }
+  Status Length(int column, int64_t* bytes) override {
+    if (column < 0 || size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
+    if (!on_row_) return Status::InvalidArgument("the cursor is not on a row");
+    const ColumnDef& c = def_.columns[column];
+    FieldRef f;
+    MDB_RETURN_IF_ERROR(LocateField(layout_, c, &f));
+    return FieldLength(c, layout_.row, f, bytes);
+  }
 
  private:
   Pager* pager_;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mdb/mdb.h"
 #include "mdb/oadate.h"
@@ -115,14 +116,25 @@ int Run(const std::vector<std::string>& raw) {
     out.Advance(mdb::PutCsvText(names[i], out.Room(mdb::CsvTextRoom(names[i]))));
   }
   out.EndRow();
+  // Without --hex a photo is only its size: its pages are not read.
+  std::vector<bool> sizes(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    mdb::ColumnType t = rs->column_types()[i];
+    sizes[i] = !hex && (t == mdb::ColumnType::kOle || t == mdb::ColumnType::kBinary);
+  }
   for (; !rs->AtEnd(); s = rs->MoveNext()) {
     if (!s.ok()) break;
     for (size_t i = 0; i < names.size() && s.ok(); ++i) {
+      if (i) out.Put(',');
+      if (sizes[i]) {
+        int64_t bytes;
+        s = rs->Length(static_cast<int>(i), &bytes);
+        if (s.ok() && bytes >= 0) out.Advance(mdb::PutInt(bytes, out.Room(mdb::kIntRoom)));
+        continue;
+      }
       const mdb::Value* v;
       s = rs->Peek(static_cast<int>(i), &v);
-      if (!s.ok()) break;
-      if (i) out.Put(',');
-      PutField(*v, hex, &out);
+      if (s.ok()) PutField(*v, hex, &out);
     }
     if (!s.ok() || !out.EndRow()) break;
   }

@@ -184,6 +184,10 @@ TEST(CompanionCommands, QueryAndDumpPrintEveryValueExactly) {
                                       &photo, &rows).ok());
     ASSERT_TRUE(mdb::ExecuteStatement(db.get(), insert + u"('" + odd + u"',false,'é','2001-12-23 14:05:09','x',?)",
                                       &photo, &rows).ok());
+    // A photo on pages of its own (its size is read from its field), and none.
+    mdb::Binary big{std::string(10000, 'p')};
+    ASSERT_TRUE(mdb::ExecuteStatement(db.get(), insert + u"('big',true,'',#2000-1-1#,'x',?)", &big, &rows).ok());
+    ASSERT_TRUE(mdb::ExecuteStatement(db.get(), u"insert into [用户信息表] ([姓名]) values ('none')", nullptr, &rows).ok());
   }
   int st = 0;
   const std::string sel = Quote(U8(u8"select [ID],[姓名],[性别],[个人简介],[出生日期],[照片] from [用户信息表]"));
@@ -191,15 +195,23 @@ TEST(CompanionCommands, QueryAndDumpPrintEveryValueExactly) {
   EXPECT_EQ(RunShell(Quote(tool) + " query " + Quote(file) + " " + sel, &st),
             U8(u8"\"ID\",\"姓名\",\"性别\",\"个人简介\",\"出生日期\",\"照片\"\n"
                u8"1,\"say \"\"hi\"\", then\r\nbye\",true,\"a,b\",1990-05-07,4\n") +
-                "2,\"" + odd_utf8 + U8(u8"\",false,\"é\",2001-12-23 14:05:09,4\n"));
+                "2,\"" + odd_utf8 + U8(u8"\",false,\"é\",2001-12-23 14:05:09,4\n") +
+                "3,\"big\",true,\"\",2000-01-01,10000\n4,\"none\",false,,,\n");
   EXPECT_EQ(st, 0);
+  // Sizes from sorted rows too.
+  EXPECT_EQ(RunShell(Quote(tool) + " query " + Quote(file) + " " +
+                         Quote(U8(u8"select [照片] from [用户信息表] order by [ID] desc")), &st),
+            U8(u8"\"照片\"\n\n10000\n4\n4\n"));
   std::string hex = RunShell(Quote(tool) + " query " + Quote(file) + " --hex " + sel, &st);
   EXPECT_NE(hex.find(",1990-05-07,0001abff\n"), std::string::npos) << hex;
   // dump: every column, bare header names, yes/no as 1/0, dates with a time.
   std::string dump = RunShell(Quote(tool) + " dump " + Quote(file) + " " + Quote(U8(u8"用户信息表")), &st);
   EXPECT_EQ(st, 0);
   auto csv = readertest::ParseCsv(dump);
-  ASSERT_EQ(csv.size(), 3u) << dump;
+  ASSERT_EQ(csv.size(), 5u) << dump;
+  std::string p_hex;
+  for (int i = 0; i < 10000; ++i) p_hex += "70";  // 'p'
+  EXPECT_EQ(csv[3][6], p_hex);
   EXPECT_EQ(csv[1], (std::vector<std::string>{"1", "say \"hi\", then\r\nbye", "1", "a,b", "1990-05-07 00:00:00",
                                               U8(u8"张三"), "0001ABFF"}));
   EXPECT_EQ(csv[2][1], odd_utf8);
