@@ -26,6 +26,16 @@ constexpr size_t kCacheBudget = 1024;
 // this many pages at once.
 constexpr uint32_t kReadAhead = 16;
 constexpr uint32_t kSequentialWindow = 8;
+// Prefetch reads pages a few apart with one call, the pages between read and
+// dropped (a table's data pages lie between photos' pages). Worth it where a
+// read costs a round trip through the system (Windows; under Wine a server
+// call each), not where it costs less than copying the pages between.
+#ifdef _WIN32
+constexpr uint32_t kPrefetchHole = 16;
+#else
+constexpr uint32_t kPrefetchHole = 0;
+#endif
+constexpr uint32_t kPrefetchSpan = 64;  // pages one prefetch read spans at most
 // A commit's journal starts this many pages past the file's new end, so the
 // next commit can append up to that many pages below it while it still
 // guards this commit's in-place writes (see Commit).
@@ -275,16 +285,28 @@ class PagerImpl : public Pager {
     if ((nread_ == 0 && !in_write_) || !broken_.ok()) return;
     const uint32_t limit = in_write_ ? pages_ : page_count();  // staged pages are not on disk
     size_t i = 0;
+    auto wanted = [&](uint32_t p) { return p < limit && !cache_.count(p) && !overlay_index_.count(p); };
     while (i < n) {
       const uint32_t first = pages[i];
-      if (first >= limit || cache_.count(first) || overlay_index_.count(first)) {
+      if (!wanted(first)) {
         ++i;
         continue;
       }
       uint32_t run = 1;
-      while (i + run < n && run < kReadAhead && pages[i + run] == first + run && first + run < limit &&
-             !cache_.count(first + run) && !overlay_index_.count(first + run))
-        ++run;
+      while (i + run < n && run < kReadAhead && pages[i + run] == first + run && wanted(first + run)) ++run;
+      // Further wanted pages a small hole away join the same read.
+      size_t j = i + run;
+      uint32_t end = first + run;
+      while (kPrefetchHole > 0 && j < n && pages[j] >= end && pages[j] - end <= kPrefetchHole &&
+             pages[j] + 1 - first <= kPrefetchSpan && wanted(pages[j])) {
+        end = pages[j] + 1;
+        ++j;
+      }
+      if (j > i + run) {
+        if (!ReadSpan(first, end - first, pages + i, j - i).ok()) return;
+        i = j;
+        continue;
+      }
       if (!ReadRun(first, run).ok()) return;
       i += run;
     }
@@ -366,6 +388,20 @@ class PagerImpl : public Pager {
       if (slot) continue;
       slot = Take();
       memcpy(slot.get(), run_buf_.get() + size_t(k) * kPageSize, kPageSize);
+    }
+    return Status::OK();
+  }
+
+  // Reads pages [first, first + span) with one call and caches the n pages
+  // listed (ascending, within the span, none cached yet); the rest is dropped.
+  Status ReadSpan(uint32_t first, uint32_t span, const uint32_t* pages, size_t n) {
+    if (!span_buf_) span_buf_.reset(new uint8_t[kPrefetchSpan * kPageSize]);
+    MDB_RETURN_IF_ERROR(file_->Read(uint64_t(first) * kPageSize, span * kPageSize, span_buf_.get()));
+    for (size_t k = 0; k < n; ++k) {
+      Buffer& slot = cache_[pages[k]];
+      if (slot) continue;
+      slot = Take();
+      memcpy(slot.get(), span_buf_.get() + size_t(pages[k] - first) * kPageSize, kPageSize);
     }
     return Status::OK();
   }
@@ -645,6 +681,7 @@ class PagerImpl : public Pager {
   std::unordered_map<uint32_t, Buffer> cache_;  // lives for one transaction
   std::vector<Buffer> spare_;                   // buffers of dropped pages, for reuse
   Buffer run_buf_;                              // a read-ahead run
+  Buffer span_buf_;                             // a prefetch read with holes
   uint32_t next_sequential_ = UINT32_MAX;       // the page after the last disk read
   std::map<uint32_t, Buffer> staged_;
   std::unordered_map<uint32_t, Buffer> loose_;  // Gets outside transactions
