@@ -24,8 +24,8 @@
 
 #include "bench/person_data.h"
 #include "mdb/mdb.h"
-#include "mdb/oadate.h"
 #include "mdb/sql.h"
+#include "mdb/value_format.h"
 #include "vorta/convert.h"
 #include "vorta/dbunit.h"
 #include "vorta/text_codec.h"
@@ -94,59 +94,29 @@ std::unique_ptr<mdb::Database> OpenDb(const Args& a, bool read_only) {
 
 // ---- scan: one process, every row printed ------------------------------
 
+// Rows go out in large writes, each value written in place as dump
+// formats it (photos in hex).
 class Out {
  public:
   ~Out() { Flush(); }
-  void Put(char c) {
-    buf_.push_back(c);
-    if (buf_.size() >= (1 << 20)) Flush();
+  char* Room(size_t n) {
+    if (buf_.size() - len_ < n) {
+      Flush();
+      if (buf_.size() < n) buf_.resize(n);
+    }
+    return buf_.data() + len_;
   }
-  void Put(const std::string& s) {
-    buf_ += s;
-    if (buf_.size() >= (1 << 20)) Flush();
-  }
+  void Advance(const char* end) { len_ = size_t(end - buf_.data()); }
+  void Put(char c) { *Room(1) = c, ++len_; }
   void Flush() {
-    std::fwrite(buf_.data(), 1, buf_.size(), stdout);
-    buf_.clear();
+    std::fwrite(buf_.data(), 1, len_, stdout);
+    len_ = 0;
   }
 
  private:
-  std::string buf_;
+  std::vector<char> buf_ = std::vector<char>(1 << 20);
+  size_t len_ = 0;
 };
-
-void PutValue(const mdb::Value& v, Out* out) {
-  static const char kHex[] = "0123456789ABCDEF";
-  char num[64];
-  switch (v.index()) {
-    case 0: return;
-    case 1: out->Put(std::get<bool>(v) ? '1' : '0'); return;
-    case 2: std::snprintf(num, sizeof num, "%lld", static_cast<long long>(std::get<int64_t>(v))); break;
-    case 3: std::snprintf(num, sizeof num, "%.15g", std::get<double>(v)); break;
-    case 4: std::snprintf(num, sizeof num, "%.4f", std::get<mdb::Money>(v).units / 10000.0); break;
-    case 5: out->Put('"'); out->Put(mdb::FormatOaDate(std::get<mdb::Date>(v).oa)); out->Put('"'); return;
-    case 6: {
-      out->Put('"');
-      for (char c : text::Utf16ToUtf8(std::get<std::u16string>(v))) {
-        if (c == '"') out->Put('"');
-        out->Put(c);
-      }
-      out->Put('"');
-      return;
-    }
-    case 7: {
-      const std::string& b = std::get<mdb::Binary>(v).bytes;
-      std::string hex(b.size() * 2, '0');
-      for (size_t i = 0; i < b.size(); ++i) {
-        hex[2 * i] = kHex[static_cast<uint8_t>(b[i]) >> 4];
-        hex[2 * i + 1] = kHex[static_cast<uint8_t>(b[i]) & 15];
-      }
-      out->Put(hex);
-      return;
-    }
-    default: out->Put("?"); return;
-  }
-  out->Put(num);
-}
 
 int RunScan(const Args& a) {
   auto db = OpenDb(a, true);
@@ -156,16 +126,16 @@ int RunScan(const Args& a) {
   const auto& names = rs->column_names();
   for (size_t i = 0; i < names.size(); ++i) {
     if (i) out.Put(',');
-    out.Put(text::Utf16ToUtf8(names[i]));
+    out.Advance(mdb::PutUtf8(names[i], out.Room(mdb::Utf8Room(names[i]))));
   }
   out.Put('\n');
   long rows = 0;
-  mdb::Value v;
+  const mdb::Value* v;
   for (Check(rs->MoveFirst(), "move first"); !rs->AtEnd(); Check(rs->MoveNext(), "move next")) {
     for (size_t i = 0; i < names.size(); ++i) {
       if (i) out.Put(',');
-      Check(rs->Get(static_cast<int>(i), &v), "get");
-      PutValue(v, &out);
+      Check(rs->Peek(static_cast<int>(i), &v), "get");
+      out.Advance(mdb::PutValueCsv(*v, out.Room(mdb::ValueCsvRoom(*v))));
     }
     out.Put('\n');
     ++rows;
