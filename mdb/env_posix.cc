@@ -7,11 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
-#include <chrono>
 
 #include "mdb/env.h"
 
@@ -128,6 +129,15 @@ class PosixFile : public File {
     return Status::OK();
   }
 
+ public:
+  bool IsNamed(const std::string& path) override {
+    struct stat mine, named;
+    if (fstat(fd_, &mine) != 0 || stat(path.c_str(), &named) != 0) return false;
+    return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+  }
+
+ private:
+
   int fd_;
   std::string path_;
   bool writable_;
@@ -150,7 +160,12 @@ class PosixEnv : public Env {
  public:
   Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) override {
     int fd = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-    if (fd < 0) return PosixError("cannot open", path, errno);
+    if (fd < 0) {
+      const int err = errno;
+      if (writable && (err == EACCES || err == EPERM || err == EROFS || err == ETXTBSY) && access(path.c_str(), F_OK) == 0)
+        return Status::ReadOnly("cannot open " + path + " for writing: " + strerror(err));
+      return PosixError("cannot open", path, err);
+    }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       close(fd);
@@ -165,6 +180,27 @@ class PosixEnv : public Env {
     if (fd < 0) return PosixError("cannot create", path, errno);
     out->reset(new PosixFile(fd, path, true));
     return Status::OK();
+  }
+
+  Status OpenOrCreateFile(const std::string& path, std::unique_ptr<File>* out, bool* created) override {
+    *created = false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) {
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) continue;  // another process made it first
+        if (fd >= 0) *created = true;
+      }
+      if (fd < 0) {
+        const int err = errno;
+        if (err == EACCES || err == EPERM || err == EROFS)
+          return Status::ReadOnly("cannot open or create " + path + " for writing: " + strerror(err));
+        return PosixError("cannot open", path, err);
+      }
+      out->reset(new PosixFile(fd, path, true));
+      return Status::OK();
+    }
+    return Status::IOError("cannot open " + path + ": it keeps appearing and disappearing");
   }
 
   bool FileExists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
@@ -183,6 +219,18 @@ class PosixEnv : public Env {
 
   void SleepMicros(int micros) override {
     std::this_thread::sleep_for(std::chrono::microseconds(micros));
+  }
+
+  // As Windows shows a computer's name: the host part, upper case.
+  std::string ComputerName() override {
+    char buf[256] = {};
+    if (gethostname(buf, sizeof buf - 1) != 0) return "LOCALHOST";
+    std::string name;
+    for (const char* p = buf; *p != '\0' && *p != '.' && name.size() < 31; ++p) {
+      const unsigned char c = static_cast<unsigned char>(*p);
+      name += c < 0x80 && std::isprint(c) ? static_cast<char>(std::toupper(c)) : '_';
+    }
+    return name.empty() ? "LOCALHOST" : name;
   }
 };
 

@@ -69,6 +69,7 @@ class WinFile : public File {
       DWORD got = 0;
       if (!ReadFile(h_, p, chunk, &got, &ov)) {
         DWORD err = GetLastError();
+        if (err == ERROR_LOCK_VIOLATION) return Status::Busy("cannot read " + path_ + ": another program has locked that part");
         if (err != ERROR_HANDLE_EOF) return WinError("cannot read", path_, err);
         got = 0;
       }
@@ -147,11 +148,27 @@ class WinFile : public File {
 class WinEnv : public Env {
  public:
   Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) override {
-    return Open(path, writable, OPEN_EXISTING, out);
+    DWORD err = 0;
+    Status s = Open(path, writable, OPEN_EXISTING, out, &err);
+    if (writable && !s.ok() && CannotWrite(err) && FileExists(path))
+      return Status::ReadOnly("cannot open " + path + " for writing: " + s.message());
+    return s;
   }
 
   Status CreateFile(const std::string& path, std::unique_ptr<File>* out) override {
-    return Open(path, true, CREATE_NEW, out);
+    DWORD err = 0;
+    return Open(path, true, CREATE_NEW, out, &err);
+  }
+
+  Status OpenOrCreateFile(const std::string& path, std::unique_ptr<File>* out, bool* created) override {
+    *created = !FileExists(path);
+    DWORD err = 0;
+    Status s = Open(path, true, OPEN_ALWAYS, out, &err);
+    if (!s.ok()) {
+      *created = false;
+      if (CannotWrite(err)) return Status::ReadOnly("cannot open or create " + path + " for writing: " + s.message());
+    }
+    return s;
   }
 
   bool FileExists(const std::string& path) override {
@@ -177,8 +194,25 @@ class WinEnv : public Env {
 
   void SleepMicros(int micros) override { Sleep(static_cast<DWORD>((micros + 999) / 1000)); }
 
+  std::string ComputerName() override {
+    char buf[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD n = sizeof buf;
+    if (!GetComputerNameA(buf, &n) || n == 0) return "LOCALHOST";
+    std::string name;
+    for (DWORD i = 0; i < n && name.size() < 31; ++i)
+      name += static_cast<unsigned char>(buf[i]) < 0x80 ? buf[i] : '_';
+    return name;
+  }
+
  private:
-  static Status Open(const std::string& path, bool writable, DWORD disposition, std::unique_ptr<File>* out) {
+  // Failures after which reading may still work.
+  static bool CannotWrite(DWORD err) {
+    return err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION || err == ERROR_WRITE_PROTECT ||
+           err == ERROR_LOCK_VIOLATION;
+  }
+
+  static Status Open(const std::string& path, bool writable, DWORD disposition, std::unique_ptr<File>* out,
+                     DWORD* err_out) {
     std::wstring w;
     if (!ToWide(path, &w)) return Status::InvalidArgument("the file name is not valid UTF-8: " + path);
     // Other processes may read and write the file at the same time; the
@@ -187,6 +221,7 @@ class WinEnv : public Env {
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       DWORD err = GetLastError();
+      *err_out = err;
       return WinError(disposition == CREATE_NEW ? "cannot create" : "cannot open", path, err);
     }
     BY_HANDLE_FILE_INFORMATION info;

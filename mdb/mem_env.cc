@@ -77,6 +77,15 @@ Status MemEnv::CreateFile(const std::string& path, std::unique_ptr<File>* out) {
   return Status::OK();
 }
 
+Status MemEnv::OpenOrCreateFile(const std::string& path, std::unique_ptr<File>* out, bool* created) {
+  std::lock_guard<std::mutex> l(store_->mu);
+  auto& data = store_->files[path];
+  *created = data == nullptr;
+  if (!data) data = std::make_shared<std::string>();
+  *out = std::make_unique<MemFile>(data, &store_->mu, true);
+  return Status::OK();
+}
+
 bool MemEnv::FileExists(const std::string& path) {
   std::lock_guard<std::mutex> l(store_->mu);
   return store_->files.count(path) != 0;

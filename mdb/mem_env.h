@@ -18,10 +18,12 @@ class MemEnv : public Env {
 
   Status OpenFile(const std::string& path, bool writable, std::unique_ptr<File>* out) override;
   Status CreateFile(const std::string& path, std::unique_ptr<File>* out) override;
+  Status OpenOrCreateFile(const std::string& path, std::unique_ptr<File>* out, bool* created) override;
   bool FileExists(const std::string& path) override;
   Status RenameNoReplace(const std::string& from, const std::string& to) override;
   Status RemoveFile(const std::string& path) override;
   void SleepMicros(int micros) override {}
+  std::string ComputerName() override { return "MEMORY"; }
 
   // Puts or replaces a file's whole contents.
   void SetFile(const std::string& path, std::string contents);

@@ -19,6 +19,7 @@ std::string Status::ToString() const {
     case Code::kConstraint: kind = "constraint violated"; break;
     case Code::kBusy: kind = "busy"; break;
     case Code::kBadPassword: kind = "wrong password"; break;
+    case Code::kReadOnly: kind = "read-only"; break;
   }
   const std::string& msg = message();
   return msg.empty() ? std::string(kind) : std::string(kind) + ": " + msg;

@@ -18,6 +18,7 @@ class Status {
     kConstraint,      // a key, a required value or a relationship refused
     kBusy,            // another process holds the lock too long
     kBadPassword,     // the database password did not match
+    kReadOnly,        // the file can be read but not written (permissions, media, another program)
   };
 
   // OK is a null pointer: statuses pass through every row a scan reads, so
@@ -48,12 +49,14 @@ class Status {
   static Status Constraint(std::string m) { return Status(Code::kConstraint, std::move(m)); }
   static Status Busy(std::string m) { return Status(Code::kBusy, std::move(m)); }
   static Status BadPassword(std::string m) { return Status(Code::kBadPassword, std::move(m)); }
+  static Status ReadOnly(std::string m) { return Status(Code::kReadOnly, std::move(m)); }
 
   bool ok() const { return state_ == nullptr; }
   Code code() const { return state_ ? state_->code : Code::kOk; }
   bool IsNotFound() const { return code() == Code::kNotFound; }
   bool IsCorruption() const { return code() == Code::kCorruption; }
   bool IsIOError() const { return code() == Code::kIOError; }
+  bool IsReadOnly() const { return code() == Code::kReadOnly; }
   const std::string& message() const;  // UTF-8
   std::string ToString() const;
 
