@@ -422,6 +422,8 @@ Status DatabaseImpl::Check(std::vector<std::string>* faults, std::vector<std::st
   Checker c(this, faults, notes);
   Status s = c.Run();
   pager_->EndRead();
+  // A commit that recovery had to leave unapplied leaves the file suspect.
+  for (const std::string& note : pager_->notes()) faults->push_back(note);
   return s;
 }
 

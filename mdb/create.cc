@@ -267,10 +267,13 @@ Status BuildDatabase(Env* env, const std::string& path, const CreateOptions& opt
     }
     MDB_RETURN_IF_ERROR(pager->Commit());
   }
+  // Nobody else sees the file under this name: no lock file, no journal.
+  PagerOptions direct;
+  direct.direct = true;
   std::unique_ptr<Database> db;
   OpenOptions o;
   o.password = options.password;
-  MDB_RETURN_IF_ERROR(Database::Open(env, path, o, &db));
+  MDB_RETURN_IF_ERROR(DatabaseImpl::Open(env, path, o, direct, &db));
   auto* impl = static_cast<DatabaseImpl*>(db.get());
   MDB_RETURN_IF_ERROR(impl->Begin());
   Status s = AddCatalogRows(impl, program, options);

@@ -24,22 +24,39 @@ Status SniffFormat(Env* env, const std::string& path) {
 
 Status Database::Open(Env* env, const std::string& path, const OpenOptions& options,
                       std::unique_ptr<Database>* out) {
+  return DatabaseImpl::Open(env, path, options, PagerOptions(), out);
+}
+
+Status DatabaseImpl::Open(Env* env, const std::string& path, const OpenOptions& options,
+                          const PagerOptions& pager_options, std::unique_ptr<Database>* out) {
   std::unique_ptr<Pager> pager;
-  Status s = Pager::Open(env, path, !options.read_only, &pager);
+  bool read_only = options.read_only;
+  std::string reason;
+  Status s = Pager::Open(env, path, !read_only, pager_options, &pager);
+  if (s.IsReadOnly() && !read_only) {
+    // A file this user may only read, or that another program holds
+    // exclusively: it opens for reading, and every write says why not.
+    PagerOptions ro = pager_options;
+    reason = ro.read_only_reason = path + " can only be read: " + s.message();
+    read_only = true;
+    s = Pager::Open(env, path, false, ro, &pager);
+  }
   if (s.IsCorruption()) {
     // Another Access format fails the page checks; say which one it is.
     Status format = SniffFormat(env, path);
     if (!format.ok()) return format;
   }
   MDB_RETURN_IF_ERROR(s);
-  auto db = std::make_unique<DatabaseImpl>(env, path, std::move(pager), options.read_only);
+  auto db = std::make_unique<DatabaseImpl>(env, path, std::move(pager), read_only, reason);
   MDB_RETURN_IF_ERROR(db->Load(options));
   *out = std::move(db);
   return Status::OK();
 }
 
-DatabaseImpl::DatabaseImpl(Env* env, std::string path, std::unique_ptr<Pager> pager, bool read_only)
-    : env_(env), path_(std::move(path)), pager_(std::move(pager)), read_only_(read_only) {}
+DatabaseImpl::DatabaseImpl(Env* env, std::string path, std::unique_ptr<Pager> pager, bool read_only,
+                           std::string read_only_reason)
+    : env_(env), path_(std::move(path)), pager_(std::move(pager)), read_only_(read_only),
+      read_only_reason_(std::move(read_only_reason)) {}
 
 DatabaseImpl::~DatabaseImpl() {
   if (in_transaction_) pager_->Rollback();
@@ -116,7 +133,7 @@ Status DatabaseImpl::OpenTable(const std::u16string& name, std::unique_ptr<Table
 }
 
 Status DatabaseImpl::Begin() {
-  if (read_only_) return Status::NotSupported("the database is open read-only");
+  if (read_only_) return read_only_status();
   if (in_transaction_) return Status::InvalidArgument("a transaction is already open");
   MDB_RETURN_IF_ERROR(pager_->BeginWrite());
   in_transaction_ = true;

@@ -17,8 +17,14 @@ class TableImpl;
 
 class DatabaseImpl : public Database {
  public:
-  DatabaseImpl(Env* env, std::string path, std::unique_ptr<Pager> pager, bool read_only);
+  DatabaseImpl(Env* env, std::string path, std::unique_ptr<Pager> pager, bool read_only,
+               std::string read_only_reason = std::string());
   ~DatabaseImpl() override;
+
+  // Database::Open with the pager's options (a new file under a temporary
+  // name opens direct; tests play other programs so).
+  static Status Open(Env* env, const std::string& path, const OpenOptions& options,
+                     const PagerOptions& pager_options, std::unique_ptr<Database>* out);
 
   // Reads the header (checking the password) and the catalog.
   Status Load(const OpenOptions& options);
@@ -38,6 +44,10 @@ class DatabaseImpl : public Database {
   const std::string& path() const { return path_; }
   Pager* pager() const { return pager_.get(); }
   bool read_only() const { return read_only_; }
+  // What a write gets when read_only(): why, when the file could not be opened for writing.
+  Status read_only_status() const {
+    return Status::ReadOnly(read_only_reason_.empty() ? path_ + " is open read-only" : read_only_reason_);
+  }
   const DatabaseHeader& header() const { return header_; }
   const Catalog& catalog() const { return catalog_; }
   // Re-reads the catalog (after another process or a write changed it).
@@ -56,6 +66,7 @@ class DatabaseImpl : public Database {
   std::string path_;
   std::unique_ptr<Pager> pager_;
   bool read_only_;
+  std::string read_only_reason_;
   bool in_transaction_ = false;
   std::set<uint32_t> counted_;
   DatabaseHeader header_;

@@ -1,5 +1,6 @@
-// The pager: transactions over the pages of one database file. The commit
-// protocol, the journal and the locks are described in mdb/README.md.
+// The pager: transactions over the pages of one database file. The journal,
+// the lock file and the protocol between users are described in
+// mdb/README.md.
 #include "mdb/pager.h"
 
 #include <algorithm>
@@ -10,13 +11,17 @@
 #include <unordered_map>
 #include <vector>
 
-#include "mdb/pager_impl.h"
+#include "mdb/crc32c.h"
+#include "mdb/journal.h"
+#include "mdb/legacy_journal.h"
+#include "mdb/lock_file.h"
 
 namespace mdb {
 namespace {
 
 using journal::kPageSize;
 using Buffer = std::unique_ptr<uint8_t[]>;
+using Clock = std::chrono::steady_clock;
 
 Buffer NewPage() { return Buffer(new uint8_t[kPageSize]()); }
 
@@ -36,14 +41,13 @@ constexpr uint32_t kPrefetchHole = 16;
 constexpr uint32_t kPrefetchHole = 0;
 #endif
 constexpr uint32_t kPrefetchSpan = 64;  // pages one prefetch read spans at most
-// A commit's journal starts this many pages past the file's new end, so the
-// next commit can append up to that many pages below it while it still
-// guards this commit's in-place writes (see Commit).
-constexpr uint32_t kJournalGap = 64;
-// Journals left at the end past this many pages get cut off at a commit.
-constexpr uint32_t kMaxTail = kJournalGap + 448;
-// How long closing waits for other users' reads to cut the journal off.
+// Past this much journal the database file is synced and the journal may
+// start over (when no reader still needs it).
+constexpr uint64_t kCheckpointBytes = 4u << 20;
+// How long closing waits for other writers to make the journal durable.
 constexpr int kCloseWaitMs = 1000;
+// A reader that meets a record still being written waits this long at most.
+constexpr int kTornImageWaitMs = 2000;
 
 // Writes runs of consecutive pages with one call each, at most 1 MB apiece.
 class RunWriter {
@@ -72,29 +76,58 @@ class RunWriter {
 
 class PagerImpl : public Pager {
  public:
-  PagerImpl(Env* env, std::unique_ptr<File> file, std::string path, bool writable,
-            const PagerOptions& options, bool created)
-      : env_(env), file_(std::move(file)), path_(std::move(path)), writable_(writable),
-        options_(options), allow_empty_(created) {
-    std::random_device rd;
-    salt_ = rd() ^ static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  }
+  PagerImpl(Env* env, std::unique_ptr<File> file, std::string path, bool writable, const PagerOptions& options,
+            bool created)
+      : env_(env), db_(std::move(file)), path_(std::move(path)), writable_(writable), options_(options),
+        allow_empty_(created) {}
 
   ~PagerImpl() override {
-    if (in_write_) EndWrite();
+    if (in_write_) EndWrite(false);
     nread_ = 0;
     EndSnapshot();
-    CheckpointOnClose();
+    Close();
   }
 
   Status Init() {
+    if (!options_.direct) {
+      LockFile::Options lo;
+      lo.user_name = options_.user_name;
+      lo.join_timeout_ms = options_.busy_timeout_ms;
+      Status s = LockFile::Join(env_, path_, lo, &lock_);
+      if (s.IsReadOnly()) {
+        // Without a lock file nobody sees this engine, so it must not write.
+        if (writable_) return Status::ReadOnly(path_ + ": " + s.message());
+        s = LockFile::Watch(env_, path_, &lock_);
+        if (s.IsNotFound()) s = Status::OK();
+      }
+      MDB_RETURN_IF_ERROR(s);
+    }
+    // Commits past `durable` may have been lost from the file's cache by a
+    // power cut: the first pager to open after one applies them again.
+    if (Journaled()) {
+      MDB_RETURN_IF_ERROR(RefreshHeader());
+      if (LastSeq() > header_.durable) {
+        if (writable_) {
+          MDB_RETURN_IF_ERROR(WaitWriter(options_.busy_timeout_ms));
+          Status s = RecoverAfter(header_.durable);
+          ReleaseWriter();
+          MDB_RETURN_IF_ERROR(s);
+        } else if (TryWriter()) {
+          // No writer is there to have applied them: read them from the journal.
+          suspect_until_ = LastSeq();
+          ReleaseWriter();
+        }
+      }
+    }
+    MDB_RETURN_IF_ERROR(CheckLegacyTail());
     MDB_RETURN_IF_ERROR(BeginRead());
     EndRead();
     return Status::OK();
   }
 
+  // ---- transactions --------------------------------------------------------
+
   Status BeginRead() override {
-    MDB_RETURN_IF_ERROR(broken_);
     if (nread_ > 0 || in_write_) {
       ++nread_;
       return Status::OK();
@@ -110,34 +143,31 @@ class PagerImpl : public Pager {
   }
 
   Status BeginWrite() override {
-    MDB_RETURN_IF_ERROR(broken_);
     if (in_write_) return Status::InvalidArgument("a write transaction is already open");
-    if (!writable_) return Status::InvalidArgument(path_ + " is open read-only");
-    if (nread_ > 0) {
-      // Waiting here while holding the read lock could deadlock with the
-      // writer, whose commit waits for our read to end.
-      Status s = file_->Lock(journal::kReservedByte, 1, true);
-      if (!s.ok()) {
-        if (s.code() == Status::Code::kBusy)
-          return Status::Busy("another user is writing to " + path_ + "; end the read and retry");
-        return s;
-      }
-      reserved_ = true;
-      if (!overlay_.entries.empty() || overlay_.action != journal::Recovery::kClean) {
-        s = RecoverLocked();
-        if (!s.ok()) {
-          UnlockReserved();
-          return s;
-        }
-      }
-    } else {
-      MDB_RETURN_IF_ERROR(WaitLock(journal::kReservedByte, true));
-      reserved_ = true;
-      Status s = StartSnapshot();
-      if (!s.ok()) {
-        UnlockReserved();
-        return s;
-      }
+    if (!writable_)
+      return Status::ReadOnly(options_.read_only_reason.empty() ? path_ + " is open read-only"
+                                                                : options_.read_only_reason);
+    if (options_.direct) {
+      MDB_RETURN_IF_ERROR(broken_);
+      if (nread_ == 0) MDB_RETURN_IF_ERROR(StartSnapshot());
+      else MDB_RETURN_IF_ERROR(MoveToLatest());
+      in_write_ = true;
+      appended_ = 0;
+      return Status::OK();
+    }
+    MDB_RETURN_IF_ERROR(WaitWriter(options_.busy_timeout_ms));
+    Status s = ExcludeOtherPrograms();
+    if (s.ok()) s = nread_ == 0 ? StartSnapshot() : MoveToLatest();
+    if (s.ok() && !broken_.ok()) {
+      // A failed write or sync: the file may not hold what the journal says
+      // until the journal is applied again.
+      s = RecoverAfter(header_.durable);
+      if (s.ok() && !broken_.ok()) s = broken_;
+    }
+    if (!s.ok()) {
+      ReleaseWriter();
+      if (nread_ == 0) EndSnapshot();
+      return s;
     }
     in_write_ = true;
     appended_ = 0;
@@ -146,112 +176,22 @@ class PagerImpl : public Pager {
 
   Status Commit() override {
     if (!in_write_) return Status::InvalidArgument("no write transaction is open");
-    if (!broken_.ok() || staged_.empty()) {
-      EndWrite();
-      return broken_;
+    if (staged_.empty()) {
+      EndWrite(false);
+      return Status::OK();
     }
-    const uint32_t n0 = pages_, n1 = pages_ + appended_;
-    std::vector<uint32_t> pages;
-    std::vector<const uint8_t*> images;
-    std::vector<uint32_t> appended_crcs;
-    for (auto& [p, buf] : staged_) {
-      if (p < n0) {
-        pages.push_back(p);
-        images.push_back(buf.get());
-      } else {
-        appended_crcs.push_back(journal::Crc32(buf.get(), kPageSize));
-      }
-    }
-    const size_t own = pages.size();
-
-    Status xs = AcquireExclusive();
-    if (!xs.ok()) {
-      EndWrite();
-      return xs;
-    }
-    // The previous commit's in-place writes are not synced yet: its journal
-    // must survive until this commit's sync. Appended pages may go below it,
-    // but not over it; when they would, that commit is made durable first.
-    if (lazy_.on && n1 > lazy_.start) {
-      Status s = Checkpoint();
-      if (!s.ok()) {
-        EndWrite();
-        return Status::IOError("the changes were not saved: " + s.message());
-      }
-    }
-    const bool chained = lazy_.on;
-    // A disk may keep this commit's journal and lose the previous commit's
-    // in-place writes, which only this commit's sync makes durable: the
-    // journal carries those pages too.
-    if (chained) {
-      for (auto& [p, buf] : dirty_) {
-        if (staged_.count(p)) continue;
-        pages.push_back(p);
-        images.push_back(buf.get());
-      }
-    }
-    const std::string jnl = journal::BuildJournal(n0, n1, ++salt_, pages, images, appended_crcs);
-    const uint32_t start = chained ? std::max(n1 + kJournalGap, lazy_.end) : n1 + kJournalGap;
-    const uint32_t end = start + static_cast<uint32_t>(jnl.size() / kPageSize);
-    if (uint64_t(end) * kPageSize > journal::kLockBase) {
-      EndWrite();
-      return Status::NotSupported("the commit is too large for " + path_);
-    }
-
-    // 1. The journal and the appended pages, then one sync: the commit point.
-    // It also makes the previous commit's in-place writes durable.
-    Status s;
-    if (!chained && n1 > n0) {
-      uint8_t head[kPageSize] = {};
-      journal::EncodeHeader(journal::PageHeader{n0, n1, salt_, journal::kHead, 0}, head);
-      s = file_->Write(uint64_t(n0) * kPageSize, head, kPageSize);
-    }
-    if (s.ok()) s = file_->Write(uint64_t(start) * kPageSize, jnl.data(), jnl.size());
-    if (s.ok()) {
-      RunWriter w(file_.get());
-      for (auto it = staged_.lower_bound(n0); s.ok() && it != staged_.end(); ++it)
-        s = w.Add(it->first, it->second.get());
-      if (s.ok()) s = w.Flush();
-    }
-    if (s.ok()) s = file_->Sync();
-    if (!s.ok()) {
-      // Nothing below the old end was touched; cutting the file back to
-      // where it ended (the previous journal kept) is enough, and if that
-      // fails too the next transaction's recovery does it.
-      file_->Truncate(uint64_t(chained ? lazy_.end : n0) * kPageSize);
-      EndWrite();
-      return Status::IOError("the changes were not saved: " + s.message());
-    }
-
-    // 2. The pages in place. They become durable with the next commit's
-    // sync (or when the journal is cut off); until then the journal redoes
-    // them after a crash.
-    lazy_ = Lazy{true, n1, start, end, salt_};
-    pages_ = n1;
-    dirty_.clear();
-    for (size_t i = 0; i < own; ++i) {
-      Buffer copy = Take();
-      memcpy(copy.get(), images[i], kPageSize);
-      dirty_[pages[i]] = std::move(copy);
-    }
-    RunWriter w(file_.get());
-    for (size_t i = 0; s.ok() && i < own; ++i) s = w.Add(pages[i], images[i]);
-    if (s.ok()) s = w.Flush();
-    if (s.ok() && end - n1 > kMaxTail) s = Checkpoint();
-    if (!s.ok()) {
-      // The commit stands: the journal redoes it. Try once more now; the
-      // next transaction tries again if this fails as well.
-      RecoverExclusive();
-    }
-    EndWrite(/*committed=*/true);
-    return Status::OK();
+    Status s = options_.direct ? CommitDirect() : CommitJournaled();
+    EndWrite(s.ok());
+    return s;
   }
 
   void Rollback() override {
-    if (in_write_) EndWrite();
+    if (in_write_) EndWrite(false);
   }
 
   bool in_write() const override { return in_write_; }
+
+  // ---- pages ---------------------------------------------------------------
 
   Status Get(uint32_t page, const uint8_t** data) override {
     *data = nullptr;
@@ -282,10 +222,11 @@ class PagerImpl : public Pager {
   }
 
   void Prefetch(const uint32_t* pages, size_t n) override {
-    if ((nread_ == 0 && !in_write_) || !broken_.ok()) return;
-    const uint32_t limit = in_write_ ? pages_ : page_count();  // staged pages are not on disk
+    if (nread_ == 0 && !in_write_) return;
+    // Staged pages are not on disk; pages past the file's end are only in the journal.
+    const uint32_t limit = std::min(in_write_ ? pages_ : page_count(), file_pages_);
     size_t i = 0;
-    auto wanted = [&](uint32_t p) { return p < limit && !cache_.count(p) && !overlay_index_.count(p); };
+    auto wanted = [&](uint32_t p) { return p < limit && !cache_.count(p) && !Special(p); };
     while (i < n) {
       const uint32_t first = pages[i];
       if (!wanted(first)) {
@@ -314,7 +255,6 @@ class PagerImpl : public Pager {
 
   Status Put(uint32_t page, const uint8_t* data) override {
     if (!in_write_) return Status::InvalidArgument("Put outside a write transaction");
-    MDB_RETURN_IF_ERROR(broken_);
     if (page >= page_count())
       return Status::InvalidArgument("page " + std::to_string(page) + " is past the end of the file");
     Buffer& slot = staged_[page];
@@ -325,9 +265,7 @@ class PagerImpl : public Pager {
 
   Status Append(uint32_t* page) override {
     if (!in_write_) return Status::InvalidArgument("Append outside a write transaction");
-    MDB_RETURN_IF_ERROR(broken_);
-    if (page_count() >= journal::kMaxPages)
-      return Status::NotSupported("the database cannot grow past 2 GB");
+    if (page_count() >= journal::kMaxPages) return Status::NotSupported("the database cannot grow past 2 GB");
     *page = page_count();
     staged_[*page] = NewPage();
     ++appended_;
@@ -336,8 +274,216 @@ class PagerImpl : public Pager {
 
   uint32_t page_count() const override { return pages_ + (in_write_ ? appended_ : 0); }
 
+  std::vector<std::string> notes() const override { return notes_; }
+
  private:
   static constexpr size_t kMaxLoose = 4096;
+
+  bool Journaled() const { return lock_ != nullptr && !options_.direct; }
+  uint64_t LastSeq() const { return records_.empty() ? 0 : records_.back().seq; }
+
+  // ---- snapshots -----------------------------------------------------------
+
+  // Learns the committed state this transaction reads. Other writers of this
+  // engine may commit while it lasts: their records keep the pages as they
+  // were (the reader mark keeps the journal from starting over meanwhile).
+  Status StartSnapshot() {
+    if (!keep_loose_) loose_.clear();
+    DropCache();
+    Status s = StartSnapshotLocked();
+    if (!s.ok()) EndSnapshot();
+    return s;
+  }
+
+  Status StartSnapshotLocked() {
+    uint64_t size = 0;
+    MDB_RETURN_IF_ERROR(db_->Size(&size));
+    if (size == 0 && allow_empty_) {
+      pages_ = file_pages_ = 0;
+      return Status::OK();
+    }
+    if (size < kPageSize)
+      return Status::Corruption(path_ + " is not a database: it is shorter than one page (" + std::to_string(size) +
+                                " bytes)");
+    if (Journaled()) {
+      // A writer needs no mark: only a writer starts the journal over.
+      if (!writer_) MDB_RETURN_IF_ERROR(AcquireReaderMark());
+      MDB_RETURN_IF_ERROR(RefreshHeader());
+    }
+    if (size % kPageSize != 0 || legacy_.action != legacy::Recovery::kClean) MDB_RETURN_IF_ERROR(CheckLegacyTail());
+    uint32_t pages = legacy_.action != legacy::Recovery::kClean ? legacy_.pages : static_cast<uint32_t>(size / kPageSize);
+    file_pages_ = static_cast<uint32_t>(std::min<uint64_t>(size / kPageSize, pages));
+    if (!Journaled()) {
+      pages_ = pages;
+      return Status::OK();
+    }
+    snap_ = LastSeq();
+    overlay_.clear();
+    if (LastSeq() > header_.applied) {
+      // Records past `applied`: a writer between its commit point and the
+      // end of its writes, alive (it holds the writer lock) or not.
+      const bool held = writer_;
+      if (held || TryWriter()) {
+        MDB_RETURN_IF_ERROR(RefreshHeader());  // it may just have finished
+        snap_ = LastSeq();
+        if (LastSeq() > header_.applied) {
+          Status s = writer_ && writable_ && broken_.ok() ? RecoverAfter(header_.applied) : OverlayAfter(header_.applied);
+          if (!held) ReleaseWriter();
+          MDB_RETURN_IF_ERROR(s);
+        } else if (!held) {
+          ReleaseWriter();
+        }
+      } else {
+        snap_ = header_.applied;
+      }
+    }
+    if (header_.durable >= suspect_until_) suspect_until_ = 0;
+    if (!broken_.ok() || suspect_until_ != 0) MDB_RETURN_IF_ERROR(OverlayAfter(header_.durable));
+    pages_ = SnapshotPages(pages);
+    if (writable_ && !writer_ && LastSeq() > header_.durable) CheckpointIfOthersAreIn();
+    return Status::OK();
+  }
+
+  // The snapshot's length: its last record's (the file may be shorter when
+  // its appended pages are still only in the journal), but not what later
+  // commits appended.
+  uint32_t SnapshotPages(uint32_t file_pages) const {
+    uint32_t pages = file_pages;
+    for (const journal::Record& r : records_) {
+      if (r.seq > snap_) return std::min(pages, r.old_pages);
+      if (r.seq == snap_) pages = std::max(pages, r.new_pages);
+    }
+    return pages;
+  }
+
+  // Inside a read transaction, before writing: the read moves on to the
+  // latest state. Pages handed out stay valid until the read ends.
+  Status MoveToLatest() {
+    for (auto& [p, buf] : cache_) retired_.push_back(std::move(buf));
+    cache_.clear();
+    next_sequential_ = UINT32_MAX;
+    uint64_t size = 0;
+    MDB_RETURN_IF_ERROR(db_->Size(&size));
+    uint32_t pages = static_cast<uint32_t>(size / kPageSize);
+    if (legacy_.action != legacy::Recovery::kClean) pages = legacy_.pages;
+    file_pages_ = std::min(pages, static_cast<uint32_t>(size / kPageSize));
+    if (Journaled()) {
+      MDB_RETURN_IF_ERROR(RefreshHeader());
+      snap_ = LastSeq();
+      overlay_.clear();
+      if (LastSeq() > header_.applied) MDB_RETURN_IF_ERROR(RecoverAfter(header_.applied));
+      if (!broken_.ok() || suspect_until_ != 0) MDB_RETURN_IF_ERROR(OverlayAfter(header_.durable));
+    }
+    pages_ = Journaled() ? SnapshotPages(pages) : pages;
+    return Status::OK();
+  }
+
+  void EndSnapshot() {
+    DropCache();
+    retired_.clear();
+    if (reader_mark_) {
+      lock_->file()->Unlock(lockfile::kReaderMarkByte, 1);
+      reader_mark_ = false;
+    }
+  }
+
+  Status AcquireReaderMark() {
+    if (reader_mark_) return Status::OK();
+    // Only a journal starting over holds it exclusively, for a moment.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
+    int sleep = 100;
+    for (;;) {
+      Status s = lock_->file()->Lock(lockfile::kReaderMarkByte, 1, false);
+      if (s.ok()) {
+        reader_mark_ = true;
+        return Status::OK();
+      }
+      if (s.code() != Status::Code::kBusy) return s;
+      if (Clock::now() >= deadline) return Status::Busy(path_ + " is busy: its journal is being started over");
+      Backoff(&sleep);
+    }
+  }
+
+  // ---- the journal's view --------------------------------------------------
+
+  // Reads the header and the records appended since the last look.
+  Status RefreshHeader() {
+    if (!Journaled()) return Status::OK();
+    journal::Header h;
+    MDB_RETURN_IF_ERROR(journal::ReadHeader(lock_->file(), &h));
+    if (h.salt != salt_) {
+      // A new run (or none): the old records are all in the file.
+      records_.clear();
+      index_.clear();
+      salt_ = h.salt;
+      view_end_ = journal::kFirstRecord;
+      plan_key_ = {};
+      plan_overlay_.clear();
+      overlay_.clear();
+    }
+    header_ = h;
+    if (header_.declined > declined_seen_ && header_.declined != 0) {
+      declined_seen_ = header_.declined;
+      if (notes_.empty())
+        notes_.push_back("a commit that a crash cut short was left unapplied in " + path_ +
+                         ", because another program had changed its pages since");
+    }
+    return RefreshRecords();
+  }
+
+  Status RefreshRecords() {
+    if (salt_ == 0) {
+      // A first run may start while others read (there was nothing to keep).
+      journal::Header h;
+      MDB_RETURN_IF_ERROR(journal::ReadHeader(lock_->file(), &h));
+      if (h.salt == 0) return Status::OK();
+      salt_ = h.salt;
+      view_end_ = journal::kFirstRecord;
+    }
+    for (;;) {
+      journal::Record r;
+      bool found = false;
+      MDB_RETURN_IF_ERROR(journal::ReadRecordHead(lock_->file(), view_end_, salt_, LastSeq() + 1, &r, &found));
+      if (!found) return Status::OK();
+      // A record its writer has not finished (or never will: a crash cut it
+      // off) is not committed: it counts once all of it is there.
+      if (r.seq > header_.applied) {
+        bool whole = false;
+        MDB_RETURN_IF_ERROR(journal::RecordIsWhole(lock_->file(), r, &whole));
+        if (!whole) return Status::OK();
+      }
+      AddRecord(std::move(r));
+    }
+  }
+
+  void AddRecord(journal::Record r) {
+    const uint32_t k = static_cast<uint32_t>(records_.size());
+    for (uint32_t e = 0; e < r.entries.size(); ++e) index_[r.entries[e].page].emplace_back(k, e);
+    view_end_ = r.offset + r.length;
+    records_.push_back(std::move(r));
+  }
+
+  // Drops the records from seq on (cut off while written, never committed).
+  void DropRecordsFrom(uint64_t seq) {
+    while (!records_.empty() && records_.back().seq >= seq) {
+      const uint32_t k = static_cast<uint32_t>(records_.size() - 1);
+      for (const journal::Entry& e : records_.back().entries) {
+        auto it = index_.find(e.page);
+        if (it == index_.end()) continue;
+        while (!it->second.empty() && it->second.back().first == k) it->second.pop_back();
+        if (it->second.empty()) index_.erase(it);
+      }
+      view_end_ = records_.back().offset;
+      records_.pop_back();
+    }
+  }
+
+  // True when the page is not simply read from the file in this snapshot.
+  bool Special(uint32_t page) const {
+    return legacy_index_.count(page) != 0 || overlay_.count(page) != 0 || ChangedSinceSnapshot(page);
+  }
+
+  // ---- reading -------------------------------------------------------------
 
   Status GetInTransaction(uint32_t page, const uint8_t** data) {
     if (page >= page_count())
@@ -355,23 +501,19 @@ class PagerImpl : public Pager {
       *data = it->second.get();
       return Status::OK();
     }
-    // Scans walk the file upwards: read a run at once. Pages a crashed
-    // commit left in the journal are read one by one from there.
-    if (!in_write_ && overlay_index_.empty() && page >= next_sequential_ &&
-        page - next_sequential_ < kSequentialWindow) {
+    // Scans walk the file upwards: read a run at once.
+    if (!in_write_ && page >= next_sequential_ && page - next_sequential_ < kSequentialWindow && !Special(page)) {
       const uint32_t run = std::min(kReadAhead, page_count() - page);
       MDB_RETURN_IF_ERROR(ReadRun(page, run));
       next_sequential_ = page + run;
-      *data = cache_[page].get();
-      return Status::OK();
+      it = cache_.find(page);
+      if (it != cache_.end()) {
+        *data = it->second.get();
+        return Status::OK();
+      }
     }
     Buffer buf = Take();
-    auto ov = overlay_index_.find(page);
-    if (ov != overlay_index_.end()) {
-      MDB_RETURN_IF_ERROR(journal::ReadImage(file_.get(), overlay_, ov->second, buf.get()));
-    } else {
-      MDB_RETURN_IF_ERROR(file_->Read(uint64_t(page) * kPageSize, kPageSize, buf.get()));
-    }
+    MDB_RETURN_IF_ERROR(ReadPage(page, buf.get()));
     next_sequential_ = page + 1;
     *data = buf.get();
     cache_[page] = std::move(buf);
@@ -379,11 +521,17 @@ class PagerImpl : public Pager {
   }
 
   // Reads pages [first, first + run) with one call (run <= kReadAhead) into
-  // the cache; pages cached already keep their buffers, which callers may hold.
+  // the cache; pages cached already keep their buffers, which callers may
+  // hold. Pages the journal has a say on are left to ReadPage.
   Status ReadRun(uint32_t first, uint32_t run) {
+    // Pages past the file's end are still only in the journal.
+    if (first >= file_pages_) return Status::OK();
+    run = std::min(run, file_pages_ - first);
     if (!run_buf_) run_buf_.reset(new uint8_t[kReadAhead * kPageSize]);
-    MDB_RETURN_IF_ERROR(file_->Read(uint64_t(first) * kPageSize, run * kPageSize, run_buf_.get()));
+    MDB_RETURN_IF_ERROR(ReadFile(uint64_t(first) * kPageSize, run * kPageSize, run_buf_.get()));
+    if (Journaled() && !in_write_) MDB_RETURN_IF_ERROR(RefreshRecords());
     for (uint32_t k = 0; k < run; ++k) {
+      if (Special(first + k) || ChangedSinceSnapshot(first + k)) continue;
       Buffer& slot = cache_[first + k];
       if (slot) continue;
       slot = Take();
@@ -393,17 +541,95 @@ class PagerImpl : public Pager {
   }
 
   // Reads pages [first, first + span) with one call and caches the n pages
-  // listed (ascending, within the span, none cached yet); the rest is dropped.
+  // listed (ascending, within the span and the file, none cached yet); the
+  // rest is dropped.
   Status ReadSpan(uint32_t first, uint32_t span, const uint32_t* pages, size_t n) {
     if (!span_buf_) span_buf_.reset(new uint8_t[kPrefetchSpan * kPageSize]);
-    MDB_RETURN_IF_ERROR(file_->Read(uint64_t(first) * kPageSize, span * kPageSize, span_buf_.get()));
+    MDB_RETURN_IF_ERROR(ReadFile(uint64_t(first) * kPageSize, span * kPageSize, span_buf_.get()));
+    if (Journaled() && !in_write_) MDB_RETURN_IF_ERROR(RefreshRecords());
     for (size_t k = 0; k < n; ++k) {
+      if (Special(pages[k])) continue;
       Buffer& slot = cache_[pages[k]];
       if (slot) continue;
       slot = Take();
       memcpy(slot.get(), span_buf_.get() + size_t(pages[k] - first) * kPageSize, kPageSize);
     }
     return Status::OK();
+  }
+
+  // A commit after the snapshot changed the page (its old image is in the
+  // journal).
+  bool ChangedSinceSnapshot(uint32_t page) const {
+    auto it = index_.find(page);
+    if (it == index_.end()) return false;
+    for (const auto& [k, e] : it->second)
+      if (records_[k].seq > snap_) return true;
+    return false;
+  }
+
+  // The page as this snapshot sees it.
+  Status ReadPage(uint32_t page, uint8_t* out) {
+    auto lit = legacy_index_.find(page);
+    if (lit != legacy_index_.end()) return legacy::ReadImage(db_.get(), legacy_, lit->second, out);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      auto it = index_.find(page);
+      if (it != index_.end()) {
+        // The first commit after the snapshot kept the page as it was.
+        for (const auto& [k, e] : it->second)
+          if (records_[k].seq > snap_) return ReadBefore(k, e, out);
+      }
+      auto ov = overlay_.find(page);
+      if (ov != overlay_.end()) return ReadAfter(ov->second.first, ov->second.second, out);
+      MDB_RETURN_IF_ERROR(ReadFile(uint64_t(page) * kPageSize, kPageSize, out));
+      if (!Journaled() || in_write_ || attempt == 1) return Status::OK();
+      // A writer may have changed it in place just now: its record was
+      // written first, so it is visible now if so.
+      const size_t before = records_.size();
+      MDB_RETURN_IF_ERROR(RefreshRecords());
+      if (records_.size() == before || !ChangedSinceSnapshot(page)) return Status::OK();
+    }
+    return Status::OK();
+  }
+
+  Status ReadBefore(uint32_t k, uint32_t e, uint8_t* out) {
+    const journal::Record& r = records_[k];
+    const journal::Entry& en = r.entries[e];
+    if (!r.has_before(e))
+      return Status::Corruption("page " + std::to_string(en.page) + " is not in this read's state of " + path_);
+    // A record still being written may show its head before its images; the
+    // page in the file is then still as it was.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kTornImageWaitMs);
+    int sleep = 100;
+    for (;;) {
+      bool ok = false;
+      MDB_RETURN_IF_ERROR(journal::ReadImage(lock_->file(), r.BeforeOffset(e), en.before, out, &ok));
+      if (ok) return Status::OK();
+      MDB_RETURN_IF_ERROR(ReadFile(uint64_t(en.page) * kPageSize, kPageSize, out));
+      if (Crc32(out, kPageSize) == en.before) return Status::OK();
+      if (Clock::now() >= deadline)
+        return Status::Corruption("the journal of " + path_ + " does not hold page " + std::to_string(en.page));
+      Backoff(&sleep);
+    }
+  }
+
+  Status ReadAfter(uint32_t k, uint32_t e, uint8_t* out) {
+    const journal::Record& r = records_[k];
+    bool ok = false;
+    MDB_RETURN_IF_ERROR(journal::ReadImage(lock_->file(), r.AfterOffset(e), r.entries[e].after, out, &ok));
+    if (!ok) return Status::Corruption("the journal of " + path_ + " is damaged at page " + std::to_string(r.entries[e].page));
+    return Status::OK();
+  }
+
+  // Reads from the database file; a range another program has locked
+  // (Windows locks are mandatory) is retried for a moment.
+  Status ReadFile(uint64_t offset, size_t n, uint8_t* out) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
+    int sleep = 100;
+    for (;;) {
+      Status s = db_->Read(offset, n, out);
+      if (s.code() != Status::Code::kBusy || Clock::now() >= deadline) return s;
+      Backoff(&sleep);
+    }
   }
 
   // A page buffer, recycled when one is spare; its bytes are overwritten.
@@ -421,176 +647,394 @@ class PagerImpl : public Pager {
     next_sequential_ = UINT32_MAX;
   }
 
-  // Makes the last commit's in-place writes durable and cuts its journal
-  // off (exclusive lock held). A failed sync leaves the journal valid.
-  Status Checkpoint() {
-    if (!lazy_.on) return Status::OK();
-    MDB_RETURN_IF_ERROR(file_->Sync());
-    lazy_.on = false;
-    Status s = file_->Truncate(uint64_t(lazy_.pages) * kPageSize);
-    if (!s.ok()) RecoverExclusive();
-    return s;
-  }
+  // ---- writing -------------------------------------------------------------
 
-  // Closing leaves a plain file when other users' reads allow it soon;
-  // otherwise the journal stays and the next opener finishes it.
-  void CheckpointOnClose() {
-    if (!lazy_.on || !broken_.ok() || !writable_) return;
-    if (!WaitLock(journal::kReservedByte, true, kCloseWaitMs).ok()) return;
-    reserved_ = true;
-    if (WaitLock(journal::kPendingByte, true, kCloseWaitMs).ok()) {
-      if (WaitLock(journal::kSharedByte, true, kCloseWaitMs).ok()) {
-        // Another user may have finished the journal and written since.
-        if (OwnJournalAtEnd()) Checkpoint();
-        file_->Unlock(journal::kSharedByte, 1);
-      }
-      file_->Unlock(journal::kPendingByte, 1);
-    }
-    UnlockReserved();
-    lazy_.on = false;
-  }
-
-  // True when the file still ends in the journal of this pager's last commit.
-  bool OwnJournalAtEnd() {
-    uint64_t size = 0;
-    if (!lazy_.on || !file_->Size(&size).ok() || size != uint64_t(lazy_.end) * kPageSize) return false;
-    uint8_t page[kPageSize];
-    journal::PageHeader h;
-    return file_->Read(size - kPageSize, kPageSize, page).ok() && journal::DecodeHeader(page, &h) &&
-           h.kind == journal::kTrailer && h.salt == lazy_.salt && h.new_pages == lazy_.pages;
-  }
-
-  // Takes the shared lock and learns the file's committed state, rolling a
-  // crashed commit forward or back first when this pager may write.
-  Status StartSnapshot() {
-    if (!keep_loose_) loose_.clear();
-    Status s = AcquireShared();
-    if (s.ok()) s = LoadState();
-    // While the file still ends in our own last journal nobody else has
-    // committed since (a writer first finishes that journal), so the pages
-    // cached by our last transactions are still the file's.
-    if (!s.ok() || !lazy_.on) DropCache();
-    if (!s.ok()) EndSnapshot();
-    return s;
-  }
-
-  void EndSnapshot() {
-    if (!lazy_.on || cache_.size() > kCacheBudget) DropCache();
-    ClearOverlay();
-    if (shared_) {
-      file_->Unlock(journal::kSharedByte, 1);
-      shared_ = false;
-    }
-  }
-
-  Status LoadState() {
-    ClearOverlay();
-    // Our own last commit, its pages already in place: nothing to redo.
-    if (lazy_.on) {
-      if (OwnJournalAtEnd()) {
-        pages_ = lazy_.pages;
-        return Status::OK();
-      }
-      lazy_.on = false;  // another user finished it
-    }
-    uint64_t size = 0;
-    MDB_RETURN_IF_ERROR(file_->Size(&size));
-    if (size == 0 && allow_empty_) {
-      pages_ = 0;
-      return Status::OK();
-    }
-    journal::Recovery r;
-    MDB_RETURN_IF_ERROR(journal::Analyze(file_.get(), size, path_, &r));
-    pages_ = r.pages;
-    if (r.action == journal::Recovery::kClean) return Status::OK();
-    if (r.pages > 0) allow_empty_ = false;
-    // A crashed writer's journal. Another writer may be between its commit
-    // point and the end of its commit only if its in-place writes failed;
-    // either way the journal says what the file holds.
-    if (writable_) {
-      bool took = false;
-      if (!reserved_) {
-        took = file_->Lock(journal::kReservedByte, 1, true).ok();
-        reserved_ = took;
-      }
-      if (reserved_) {
-        Status s = RecoverLocked();
-        if (took) UnlockReserved();
-        // Readers that outlast the timeout only delay the repair, except
-        // for a writer, which must start from a repaired file.
-        if (!took || s.code() != Status::Code::kBusy) return s;
-      }
-    }
-    SetOverlay(std::move(r));
+  // Access reads neither this engine's journal nor its locks, and keeps
+  // pages in its own cache: nothing is written while it has the file open,
+  // and nobody may join until the transaction is over.
+  Status ExcludeOtherPrograms() {
+    LockFile::User other;
+    bool found = false;
+    MDB_RETURN_IF_ERROR(lock_->BlockJoins(&other, &found));
+    if (found)
+      return Status::Busy(path_ + " is open in another program (" + other.Describe() +
+                          "); changes can be saved once it closes the database");
     return Status::OK();
   }
 
-  // With the writer's lock held: takes the exclusive lock, applies what the
-  // journal says, and returns to the shared lock.
-  Status RecoverLocked() {
-    MDB_RETURN_IF_ERROR(AcquireExclusive());
-    Status s = RecoverExclusive();
-    ReleaseExclusive();
-    return s;
-  }
-
-  Status RecoverExclusive() {
-    ClearOverlay();
-    lazy_.on = false;
-    uint64_t size = 0;
-    journal::Recovery r;
-    Status s = file_->Size(&size);
-    if (s.ok()) s = journal::Analyze(file_.get(), size, path_, &r);
-    if (s.ok()) {
-      pages_ = r.pages;
-      s = journal::Apply(file_.get(), r);
-      if (!s.ok()) SetOverlay(std::move(r));  // reads stay right until a retry succeeds
+  Status CommitDirect() {
+    RunWriter w(db_.get());
+    Status s;
+    for (auto it = staged_.lower_bound(pages_); s.ok() && it != staged_.end(); ++it) s = w.Add(it->first, it->second.get());
+    for (auto it = staged_.begin(); s.ok() && it != staged_.end() && it->first < pages_; ++it)
+      s = w.Add(it->first, it->second.get());
+    if (s.ok()) s = w.Flush();
+    if (s.ok()) s = db_->Sync();
+    if (!s.ok()) {
+      broken_ = Status::IOError("the changes to " + path_ + " were not saved whole: " + s.message());
+      return broken_;
     }
-    DropCache();
+    return Status::OK();
+  }
+
+  Status CommitJournaled() {
+    const uint32_t n0 = pages_, n1 = pages_ + appended_;
+    std::vector<uint32_t> pages;
+    std::vector<const uint8_t*> before, after;
+    std::vector<Buffer> olds;
+    for (auto& [p, buf] : staged_) {
+      pages.push_back(p);
+      after.push_back(buf.get());
+      if (p >= n0) {
+        before.push_back(nullptr);
+        continue;
+      }
+      // Pages read in this transaction are the file's (nobody else writes meanwhile).
+      auto c = cache_.find(p);
+      if (c != cache_.end()) {
+        before.push_back(c->second.get());
+        continue;
+      }
+      Buffer old = NewPage();
+      MDB_RETURN_IF_ERROR(ReadPage(p, old.get()));
+      before.push_back(old.get());
+      olds.push_back(std::move(old));
+    }
+
+    // Where the record goes: after the last one, or at the start of a new
+    // run once every record is durable in the file and no reader needs them.
+    bool restart = salt_ == 0;
+    size_t befores = 0;
+    for (const uint8_t* b : before) befores += b != nullptr;
+    const uint64_t length = journal::RecordLength(pages.size(), befores);
+    if (!restart && LastSeq() == header_.durable && view_end_ > journal::kFirstRecord) restart = TryRestart();
+    if (!restart && view_end_ + length > journal::kLimit) {
+      MDB_RETURN_IF_ERROR(Checkpoint());
+      restart = TryRestart();
+      if (!restart)
+        return Status::Busy("the journal of " + path_ + " is full while other users read; the changes were not saved");
+    }
+    uint32_t salt = salt_;
+    uint64_t seq = LastSeq() + 1, offset = view_end_;
+    if (restart) {
+      salt = NewSalt();
+      seq = 1;
+      offset = journal::kFirstRecord;
+    }
+    const std::string rec = journal::BuildRecord(salt, seq, n0, n1, pages, before, after);
+    olds.clear();
+
+    // 1. The record, synced: the commit point.
+    File* lf = lock_->file();
+    Status s;
+    if (restart) {
+      journal::Header h;
+      h.salt = salt;
+      s = journal::WriteHeader(lf, h);
+    }
+    if (s.ok()) s = lf->Write(offset, rec.data(), rec.size());
+    if (restart && holding_restart_) {
+      lf->Unlock(lockfile::kReaderMarkByte, 1);
+      holding_restart_ = false;
+    }
+    if (s.ok()) s = lf->Sync();
+    if (!s.ok()) {
+      // The record might reach the disk later all the same: take its mark
+      // off, so that no recovery ever applies a commit reported as failed.
+      uint8_t zero[journal::kSector] = {};
+      Status z = lf->Write(offset, zero, sizeof zero);
+      if (z.ok()) z = lf->Sync();
+      if (!z.ok()) broken_ = Status::IOError("the journal of " + path_ + " cannot be written: " + z.message());
+      return Status::IOError("the changes were not saved: " + s.message());
+    }
+    // From here on the commit stands whatever fails: the journal holds it.
+    journal::Record head;
+    if (!journal::DecodeHead(reinterpret_cast<const uint8_t*>(rec.data()), rec.size(), offset, salt, seq, &head)) {
+      broken_ = Status::Corruption("a record of the journal of " + path_ + " does not decode");
+      return Status::OK();
+    }
+    if (restart) {
+      records_.clear();
+      index_.clear();
+      salt_ = salt;
+      header_ = journal::Header();
+      header_.salt = salt;
+      plan_key_ = {};
+      plan_overlay_.clear();
+    }
+    AddRecord(std::move(head));
+    snap_ = seq;
+
+    // 2. The pages into the file, appended ones first. The commit stands
+    // whatever happens now: the journal holds it.
+    RunWriter w(db_.get());
+    for (auto it = staged_.lower_bound(n0); s.ok() && it != staged_.end(); ++it) s = w.Add(it->first, it->second.get());
+    for (auto it = staged_.begin(); s.ok() && it != staged_.end() && it->first < n0; ++it)
+      s = w.Add(it->first, it->second.get());
+    if (s.ok()) s = w.Flush();
+    if (s.ok()) {
+      header_.applied = seq;
+      s = journal::WriteHeader(lf, header_);
+    }
+    if (s.ok() && view_end_ - journal::kFirstRecord > kCheckpointBytes) s = Checkpoint();
+    snap_ = seq;
+    if (!s.ok()) {
+      broken_ = Status::IOError("cannot write " + path_ + ": " + s.message());
+      // Reads take the pages from the journal until it is applied again.
+      OverlayAfter(header_.durable);
+    }
+    return Status::OK();
+  }
+
+  // Makes every record durable in the file: sync it, then say so.
+  Status Checkpoint() {
+    if (LastSeq() <= header_.durable) return Status::OK();
+    MDB_RETURN_IF_ERROR(db_->Sync());
+    header_.applied = std::max(header_.applied, LastSeq());
+    header_.durable = LastSeq();
+    MDB_RETURN_IF_ERROR(journal::WriteHeader(lock_->file(), header_));
+    return lock_->file()->Sync();
+  }
+
+  // The journal may start over only while no reader holds the mark: it is
+  // taken exclusively until the new run's first record is written.
+  bool TryRestart() {
+    if (reader_mark_) return false;
+    if (!lock_->file()->Lock(lockfile::kReaderMarkByte, 1, true).ok()) return false;
+    holding_restart_ = true;
+    return true;
+  }
+
+  uint32_t NewSalt() {
+    static thread_local std::mt19937 rng{std::random_device{}() ^
+                                         static_cast<uint32_t>(Clock::now().time_since_epoch().count())};
+    uint32_t s = 0;
+    while (s == 0 || s == salt_) s = static_cast<uint32_t>(rng());
     return s;
   }
 
-  void SetOverlay(journal::Recovery r) {
-    overlay_ = std::move(r);
-    overlay_index_.clear();
-    if (overlay_.action == journal::Recovery::kRedo)
-      for (size_t i = 0; i < overlay_.entries.size(); ++i) overlay_index_[overlay_.entries[i].page] = i;
-  }
-  void ClearOverlay() {
-    overlay_ = journal::Recovery();
-    overlay_index_.clear();
+  // When another program joined meanwhile, the journal must not wait for a
+  // crash to be compared with what it wrote: make it durable now.
+  void CheckpointIfOthersAreIn() {
+    LockFile::User other;
+    bool found = false;
+    if (!lock_->joined() || !lock_->FindForeignUser(&other, &found).ok() || !found) return;
+    if (!TryWriter()) return;
+    if (RefreshHeader().ok() && LastSeq() == header_.applied && broken_.ok()) Checkpoint();
+    ReleaseWriter();
   }
 
-  // committed: the staged pages are the file's now and stay cached.
-  void EndWrite(bool committed = false) {
+  // committed: the staged pages are the file's now and stay cached while an
+  // outer read goes on.
+  void EndWrite(bool committed) {
     if (committed) {
+      pages_ += appended_;
       for (auto& [p, buf] : staged_) cache_[p] = std::move(buf);
     }
     staged_.clear();
     appended_ = 0;
     in_write_ = false;
-    if (exclusive_) ReleaseExclusive();
-    UnlockReserved();
+    if (holding_restart_) {
+      lock_->file()->Unlock(lockfile::kReaderMarkByte, 1);
+      holding_restart_ = false;
+    }
+    if (Journaled()) {
+      lock_->UnblockJoins();
+      ReleaseWriter();
+    }
     if (nread_ == 0) EndSnapshot();
   }
 
-  void UnlockReserved() {
-    if (reserved_) file_->Unlock(journal::kReservedByte, 1);
-    reserved_ = false;
+  // ---- recovery ------------------------------------------------------------
+
+  // With the writer lock: applies the records after `from` that may not be
+  // in the file, where their pages still hold what they were made against.
+  // While another program has the file open nothing is written: the pager
+  // counts as broken (reads take the pages from the journal) until a later
+  // transaction finishes it.
+  Status RecoverAfter(uint64_t from) {
+    std::vector<journal::Record> todo;
+    MDB_RETURN_IF_ERROR(WholeRecordsAfter(from, &todo));
+    snap_ = LastSeq();
+    if (todo.empty() && broken_.ok() && header_.durable >= LastSeq()) return Status::OK();
+    journal::Plan plan;
+    MDB_RETURN_IF_ERROR(journal::PlanRecovery(db_.get(), lock_->file(), todo, &plan));
+    const bool blocking = lock_->blocking();
+    if (!blocking) {
+      LockFile::User other;
+      bool found = false;
+      Status b = lock_->BlockJoins(&other, &found);
+      if (!b.ok() || found) {
+        if (broken_.ok())
+          broken_ = Status::Busy("the last commit to " + path_ + " is not finished yet: another program has it open");
+        return Status::OK();
+      }
+    }
+    Status s;
+    if (plan.declined) {
+      notes_.push_back(plan.note + " (" + path_ + ")");
+      header_.declined = LastSeq();
+      declined_seen_ = LastSeq();
+    } else {
+      RunWriter w(db_.get());
+      for (const journal::Plan::Write& pw : plan.writes) {
+        const journal::Record& r = todo[pw.record];
+        uint8_t page[kPageSize];
+        bool ok = false;
+        s = journal::ReadImage(lock_->file(), r.AfterOffset(pw.entry), r.entries[pw.entry].after, page, &ok);
+        if (s.ok() && !ok) s = Status::Corruption("the journal of " + path_ + " changed while it was applied");
+        if (s.ok()) s = w.Add(pw.page, page);
+        if (!s.ok()) break;
+      }
+      if (s.ok()) s = w.Flush();
+    }
+    if (s.ok()) s = db_->Sync();
+    if (s.ok()) {
+      header_.applied = header_.durable = LastSeq();
+      s = journal::WriteHeader(lock_->file(), header_);
+    }
+    if (s.ok()) s = lock_->file()->Sync();
+    if (!blocking) lock_->UnblockJoins();
+    if (!s.ok()) {
+      broken_ = Status::IOError("cannot finish the last commit to " + path_ + ": " + s.message());
+      return Status::OK();  // reads take the pages from the journal meanwhile
+    }
+    broken_ = Status::OK();
+    suspect_until_ = 0;
+    overlay_.clear();
+    return Status::OK();
   }
 
-  // Retries a lock until the busy timeout.
-  Status WaitLock(uint64_t offset, bool exclusive) { return WaitLock(offset, exclusive, options_.busy_timeout_ms); }
-  Status WaitLock(uint64_t offset, bool exclusive, int timeout_ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    int sleep = 50;
+  // Pages this snapshot reads from the journal: those recovery would write
+  // for the records after `from`, unless it would decline.
+  Status OverlayAfter(uint64_t from) {
+    const std::tuple<uint32_t, uint64_t, uint64_t> key{salt_, snap_, from};
+    if (plan_key_ != key) {
+      std::vector<journal::Record> todo;
+      MDB_RETURN_IF_ERROR(WholeRecordsAfter(from, &todo));
+      while (!todo.empty() && todo.back().seq > snap_) todo.pop_back();
+      journal::Plan plan;
+      MDB_RETURN_IF_ERROR(journal::PlanRecovery(db_.get(), lock_->file(), todo, &plan));
+      plan_key_ = key;
+      plan_overlay_.clear();
+      if (plan.declined) {
+        if (notes_.empty()) notes_.push_back(plan.note + " (" + path_ + ")");
+      } else {
+        // Records are looked up by their place in records_, which todo mirrors from `from` on.
+        size_t first = 0;
+        while (first < records_.size() && records_[first].seq <= from) ++first;
+        for (const journal::Plan::Write& w : plan.writes)
+          plan_overlay_[w.page] = {static_cast<uint32_t>(first + w.record), static_cast<uint32_t>(w.entry)};
+      }
+    }
+    overlay_ = plan_overlay_;
+    return Status::OK();
+  }
+
+  // The records after `from` in order, without a last one that was cut off
+  // while it was written (it was never synced, so never committed).
+  Status WholeRecordsAfter(uint64_t from, std::vector<journal::Record>* out) {
+    out->clear();
+    for (const journal::Record& r : records_) {
+      if (r.seq <= from) continue;
+      bool whole = false;
+      MDB_RETURN_IF_ERROR(journal::RecordIsWhole(lock_->file(), r, &whole));
+      if (!whole) {
+        DropRecordsFrom(r.seq);
+        break;
+      }
+      out->push_back(r);
+    }
+    return Status::OK();
+  }
+
+  // A journal that an earlier version of this engine left past the end of
+  // the file: finished when this pager may write, else read through.
+  Status CheckLegacyTail() {
+    uint64_t size = 0;
+    MDB_RETURN_IF_ERROR(db_->Size(&size));
+    legacy_ = legacy::Recovery();
+    legacy_index_.clear();
+    if (size == 0 && allow_empty_) return Status::OK();
+    // A torn last page of this engine's own commit: the journal has it.
+    if (size % kPageSize != 0 && Journaled() && LastSeq() > header_.durable) return Status::OK();
+    legacy::Recovery r;
+    MDB_RETURN_IF_ERROR(legacy::Analyze(db_.get(), size, path_, &r));
+    if (r.action == legacy::Recovery::kClean) return Status::OK();
+    if (writable_ && Journaled() && !writer_ && TryWriter()) {
+      LockFile::User other;
+      bool found = false;
+      Status s = lock_->BlockJoins(&other, &found);
+      if (s.ok() && !found) {
+        s = legacy::Apply(db_.get(), r);
+        lock_->UnblockJoins();
+        ReleaseWriter();
+        if (s.ok()) return Status::OK();
+      } else {
+        ReleaseWriter();
+      }
+    }
+    legacy_ = std::move(r);
+    if (legacy_.action == legacy::Recovery::kRedo)
+      for (size_t i = 0; i < legacy_.entries.size(); ++i) legacy_index_[legacy_.entries[i].page] = i;
+    return Status::OK();
+  }
+
+  // ---- closing -------------------------------------------------------------
+
+  // Leaves the file whole without a journal when nobody else needs it.
+  void Close() {
+    if (!Journaled()) return;
+    if (writable_ && lock_->joined() && WaitWriter(kCloseWaitMs).ok()) {
+      if (RefreshHeader().ok() && broken_.ok() && LastSeq() == header_.applied && Checkpoint().ok() &&
+          salt_ != 0 && !reader_mark_ && lock_->file()->Lock(lockfile::kReaderMarkByte, 1, true).ok()) {
+        // Nobody reads the journal any more: the lock file gets Jet's size back.
+        lock_->file()->Truncate(journal::kStart);
+        lock_->file()->Unlock(lockfile::kReaderMarkByte, 1);
+      }
+      ReleaseWriter();
+    }
+    // A journal that holds more than the file does outlives this open.
+    if (!RefreshHeader().ok() || LastSeq() > header_.durable || !broken_.ok()) lock_->KeepFile();
+    lock_.reset();
+  }
+
+  // ---- locks ---------------------------------------------------------------
+
+  Status WaitWriter(int timeout_ms) {
+    if (writer_) return Status::OK();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int sleep = 100;
     for (;;) {
-      Status s = file_->Lock(offset, 1, exclusive);
-      if (s.ok() || s.code() != Status::Code::kBusy) return s;
-      if (std::chrono::steady_clock::now() >= deadline)
-        return Status::Busy(path_ + " is locked by another user");
+      Status s = lock_->file()->Lock(lockfile::kWriterByte, 1, true);
+      if (s.ok()) {
+        writer_ = true;
+        return Status::OK();
+      }
+      if (s.code() != Status::Code::kBusy) return s;
+      if (Clock::now() >= deadline) return Status::Busy("another user is writing to " + path_);
       Backoff(&sleep);
     }
+  }
+
+  bool TryWriter() {
+    if (writer_) return true;
+    if (!writable_ && !lock_->joined()) {
+      // A read-only watcher may not hold exclusive locks on POSIX; it only
+      // asks whether a writer is there.
+      Status s = lock_->file()->Lock(lockfile::kWriterByte, 1, false);
+      if (!s.ok()) return false;
+      lock_->file()->Unlock(lockfile::kWriterByte, 1);
+      return true;
+    }
+    if (!lock_->file()->Lock(lockfile::kWriterByte, 1, true).ok()) return false;
+    writer_ = true;
+    return true;
+  }
+
+  void ReleaseWriter() {
+    if (writer_) lock_->file()->Unlock(lockfile::kWriterByte, 1);
+    writer_ = false;
   }
 
   void Backoff(int* sleep) {
@@ -599,86 +1043,42 @@ class PagerImpl : public Pager {
     if (*sleep < 4000) *sleep *= 2;
   }
 
-  // New readers pass the pending byte, which a committer holds exclusively,
-  // so a stream of readers cannot starve a commit.
-  Status AcquireShared() {
-    if (shared_) return Status::OK();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
-    int sleep = 50;
-    for (;;) {
-      Status s = file_->Lock(journal::kPendingByte, 1, false);
-      if (s.ok()) {
-        s = file_->Lock(journal::kSharedByte, 1, false);
-        file_->Unlock(journal::kPendingByte, 1);
-        if (s.ok()) {
-          shared_ = true;
-          return Status::OK();
-        }
-      }
-      if (s.code() != Status::Code::kBusy) return s;
-      if (std::chrono::steady_clock::now() >= deadline)
-        return Status::Busy(path_ + " is being written by another user");
-      Backoff(&sleep);
-    }
-  }
-
-  Status AcquireExclusive() {
-    if (exclusive_) return Status::OK();
-    MDB_RETURN_IF_ERROR(WaitLock(journal::kPendingByte, true));
-    if (shared_) file_->Unlock(journal::kSharedByte, 1);
-    shared_ = false;
-    Status s = WaitLock(journal::kSharedByte, true);
-    if (!s.ok()) {
-      // Only readers hold the shared byte, so taking it back succeeds.
-      if (WaitLock(journal::kSharedByte, false).ok()) shared_ = true;
-      else broken_ = Status::IOError("lost the read lock on " + path_ + "; reopen the database");
-      file_->Unlock(journal::kPendingByte, 1);
-      if (s.code() == Status::Code::kBusy)
-        return Status::Busy("other users kept reading " + path_ + "; the changes were not saved");
-      return s;
-    }
-    exclusive_ = true;
-    return Status::OK();
-  }
-
-  void ReleaseExclusive() {
-    if (!exclusive_) return;
-    file_->Unlock(journal::kSharedByte, 1);
-    exclusive_ = false;
-    // Nobody else can commit while we hold the pending byte, so the shared
-    // lock comes back at once.
-    if (file_->Lock(journal::kSharedByte, 1, false).ok()) shared_ = true;
-    else broken_ = Status::IOError("lost the read lock on " + path_ + "; reopen the database");
-    file_->Unlock(journal::kPendingByte, 1);
-  }
-
   Env* env_;
-  std::unique_ptr<File> file_;
+  std::unique_ptr<File> db_;
   std::string path_;
   bool writable_;
   PagerOptions options_;
   bool allow_empty_;
-  uint32_t salt_ = 0;
-  Status broken_;
+  std::unique_ptr<LockFile> lock_;  // null: direct, or a read-only folder without one
+  Status broken_;                   // set: the file may lack what the journal holds
+  std::vector<std::string> notes_;
 
   int nread_ = 0;
   bool in_write_ = false;
-  bool shared_ = false, reserved_ = false, exclusive_ = false;
+  bool reader_mark_ = false, writer_ = false, holding_restart_ = false;
 
-  // The journal of this pager's last commit, left at the end of the file
-  // until the next commit's sync makes its in-place writes durable.
-  struct Lazy {
-    bool on = false;
-    uint32_t pages = 0;       // the file's pages after that commit
-    uint32_t start = 0, end = 0;  // the journal's pages
-    uint32_t salt = 0;
-  };
-  Lazy lazy_;
-  std::map<uint32_t, Buffer> dirty_;  // its pages written in place, while lazy_.on
+  // The journal as last read.
+  journal::Header header_;
+  uint32_t salt_ = 0;
+  std::vector<journal::Record> records_;
+  uint64_t view_end_ = journal::kFirstRecord;
+  std::unordered_map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> index_;  // page -> (record, entry)
+  uint64_t declined_seen_ = 0;
+  // Records up to this one were there at open with nobody to apply them.
+  uint64_t suspect_until_ = 0;
+  std::tuple<uint32_t, uint64_t, uint64_t> plan_key_{};
+  std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> plan_overlay_;
 
-  uint32_t pages_ = 0;     // committed pages as of this transaction
+  // This transaction's state: records up to snap_ are in it; pages later
+  // records changed are read as those records found them, and the pages in
+  // overlay_ (which the file may not hold yet) from the journal.
+  uint64_t snap_ = 0;
+  std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> overlay_;  // page -> (record, entry)
+  uint32_t pages_ = 0;     // pages as of this transaction
+  uint32_t file_pages_ = 0;  // of them, in the file
   uint32_t appended_ = 0;  // pages appended by the write transaction
   std::unordered_map<uint32_t, Buffer> cache_;  // lives for one transaction
+  std::vector<Buffer> retired_;                 // pages handed out before the read moved on
   std::vector<Buffer> spare_;                   // buffers of dropped pages, for reuse
   Buffer run_buf_;                              // a read-ahead run
   Buffer span_buf_;                             // a prefetch read with holes
@@ -687,10 +1087,9 @@ class PagerImpl : public Pager {
   std::unordered_map<uint32_t, Buffer> loose_;  // Gets outside transactions
   bool keep_loose_ = false;
 
-  // A committed journal that could not be applied yet (read-only handle, or
-  // another writer busy): reads take its pages from the journal.
-  journal::Recovery overlay_;
-  std::unordered_map<uint32_t, size_t> overlay_index_;
+  // A journal of an earlier version that could not be finished yet.
+  legacy::Recovery legacy_;
+  std::unordered_map<uint32_t, size_t> legacy_index_;
 };
 
 }  // namespace
@@ -714,7 +1113,9 @@ Status Pager::Create(Env* env, const std::string& path, std::unique_ptr<Pager>* 
   out->reset();
   std::unique_ptr<File> file;
   MDB_RETURN_IF_ERROR(env->CreateFile(path, &file));
-  auto pager = std::make_unique<PagerImpl>(env, std::move(file), path, true, PagerOptions(), true);
+  PagerOptions o;
+  o.direct = true;
+  auto pager = std::make_unique<PagerImpl>(env, std::move(file), path, true, o, true);
   MDB_RETURN_IF_ERROR(pager->Init());
   *out = std::move(pager);
   return Status::OK();

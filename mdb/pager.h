@@ -1,11 +1,13 @@
 // Page-level access to a database file: reads, staged writes, atomic and
-// durable commits, recovery after a crash, and the locks that let several
-// processes share the file. The format code above never touches a File.
+// durable commits, recovery after a crash, and the lock file through which
+// this engine shares the file with other processes and with Access. The
+// format code above never touches a File.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mdb/env.h"
 #include "mdb/status.h"
@@ -13,8 +15,17 @@
 namespace mdb {
 
 struct PagerOptions {
-  // How long a transaction waits for another process's lock before Busy.
+  // How long a write transaction waits for another writer of this engine.
+  // Readers never make a writer wait, nor a writer a reader.
   int busy_timeout_ms = 10000;
+  // No lock file and no journal: a commit writes its pages in place and
+  // syncs once. For a file nobody else can see yet (a new database under a
+  // temporary name), and for tests that play another program.
+  bool direct = false;
+  // The user name this engine shows other programs in the lock file.
+  std::string user_name = "Admin";
+  // Why the file is opened read-only, for the message of a refused write.
+  std::string read_only_reason;
 };
 
 class Pager {
@@ -23,29 +34,32 @@ class Pager {
 
   virtual ~Pager() = default;
 
-  // Opens the file and, when writable, first rolls back a commit that a crash
-  // interrupted. Fails cleanly on a file too short to hold a header page.
+  // Opens the file and joins its lock file, first finishing a commit that a
+  // crash interrupted when it may write. Writable: ReadOnly when the file or
+  // its lock file cannot be written (the caller may open it read-only).
+  // Fails cleanly on a file too short to hold a header page.
   static Status Open(Env* env, const std::string& path, bool writable, std::unique_ptr<Pager>* out);
   static Status Open(Env* env, const std::string& path, bool writable, const PagerOptions& options,
                      std::unique_ptr<Pager>* out);
-  // Creates an empty file (failing if it exists) for a new database: the
-  // pager starts with no pages; the first Commit writes them all at once.
+  // Creates an empty file (failing if it exists) for a new database, in
+  // direct mode: the pager starts with no pages; the first Commit writes
+  // them all at once.
   static Status Create(Env* env, const std::string& path, std::unique_ptr<Pager>* out);
 
-  // A read transaction sees one committed state of the file: it holds a
-  // shared lock, and pages read before another process's commit are never
-  // used after it (the cache lives only inside a transaction). Nests.
+  // A read transaction sees one committed state of the file, whatever this
+  // engine commits meanwhile in other processes (their journal keeps the
+  // pages as they were), and holds no lock that a writer waits for. Nests.
   virtual Status BeginRead() = 0;
   virtual void EndRead() = 0;
 
-  // A write transaction holds the exclusive lock (waiting a bounded time for
-  // other processes, then Busy). Reads inside it see the staged pages.
-  // Inside a read transaction it fails with Busy at once when another
-  // writer is active (waiting could deadlock): end the read and retry.
+  // A write transaction: one at a time among this engine's users (waiting a
+  // bounded time, then Busy), and none while another program (Access) has
+  // the database open, since it does not read this engine's journal: then
+  // Busy names it. Inside a read transaction the read moves on to the latest
+  // state first. Reads inside it see the staged pages.
   virtual Status BeginWrite() = 0;
   // Makes every staged page durable together, or none of them. Either way
-  // the transaction is over; an error means none (Busy: other processes kept
-  // reading past the busy timeout).
+  // the transaction is over; an error means none.
   virtual Status Commit() = 0;
   virtual void Rollback() = 0;
   virtual bool in_write() const = 0;
@@ -69,6 +83,9 @@ class Pager {
   virtual Status Append(uint32_t* page) = 0;
   // Pages in the file, staged appends included.
   virtual uint32_t page_count() const = 0;
+
+  // What recovery left alone and why (empty when nothing).
+  virtual std::vector<std::string> notes() const = 0;
 };
 
 }  // namespace mdb

@@ -34,7 +34,7 @@ std::string Utf8(const std::u16string& s) { return Utf16ToUtf8Lossy(s); }
 // is open, otherwise in a write transaction of its own.
 template <typename F>
 Status Statement(DatabaseImpl* db, F body) {
-  if (db->read_only()) return Status::NotSupported("the database is open read-only");
+  if (db->read_only()) return db->read_only_status();
   Pager* pager = db->pager();
   if (db->in_transaction() || pager->in_write()) return body();
   MDB_RETURN_IF_ERROR(pager->BeginWrite());

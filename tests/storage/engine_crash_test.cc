@@ -212,7 +212,9 @@ void ExpectOneOf(const std::string& path, const std::string& before, const std::
 struct EngineCrashMode {
   const char* name;
   bool power_loss;
-  size_t torn;  // bytes of the crashing write that land; 0: all
+  size_t torn;              // bytes of the crashing write that land; 0: all
+  uint64_t sectors = 0;     // seed: the crashing write lands some of its 512-byte sectors
+  uint64_t lost_sectors = 0;  // seed: the power cut keeps some sectors of each unsynced write
 };
 void PrintTo(const EngineCrashMode& m, std::ostream* os) { *os << m.name; }
 
@@ -251,11 +253,13 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
     ASSERT_GT(total, 0);
     for (int n = 1; n <= total; ++n) {
       SCOPED_TRACE("cut off after write " + std::to_string(n) + " of " + std::to_string(total));
-      WriteAll(path, file_before);
+      Reset(path, file_before);
       {
         FaultInjectionEnv env(Env::Default());
         env.set_lose_unsynced(power_loss);
         env.set_torn_bytes(GetParam().torn);
+        if (GetParam().sectors) env.set_torn_sectors(GetParam().sectors + n);
+        if (GetParam().lost_sectors) env.set_lose_unsynced_sectors(GetParam().lost_sectors + n);
         std::unique_ptr<Database> db;
         ASSERT_TRUE(OpenDb(&env, path, &db).ok());
         env.ResetCounters();
@@ -264,7 +268,8 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
         ASSERT_TRUE(env.crashed());
       }
       // A read-only open sees the committed state and changes nothing.
-      const std::string crashed_file = ReadAll(path);
+      const Files crashed = SaveFiles(path);
+      const std::string crashed_file = crashed.db;
       std::string seen_read_only;
       {
         mdb::OpenOptions ro;
@@ -276,22 +281,27 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
         ASSERT_TRUE(Dump(db.get(), &seen_read_only).ok());
       }
       EXPECT_EQ(ReadAll(path), crashed_file);
+      const bool ldb_kept = Exists(Ldb(path));
       bool is_after = false;
       ExpectOneOf(path, before, after, &is_after);
+      if (crashed.has_ldb && !ldb_kept) {
+        EXPECT_FALSE(is_after) << "a reader removed a journal that still held a commit";
+      }
       EXPECT_EQ(seen_read_only, is_after ? after : before);
       if (n == total) {
         EXPECT_TRUE(is_after);
       }
       ++crash_points;
     }
-    WriteAll(path, file_after);
+    Reset(path, file_after);
   }
   EXPECT_GT(crash_points, 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, EngineCrashTest,
                          testing::Values(EngineCrashMode{"CutOff", false, 0}, EngineCrashMode{"PowerLoss", true, 0},
-                                         EngineCrashMode{"Torn", false, 1000}),
+                                         EngineCrashMode{"Torn", false, 1000}, EngineCrashMode{"TornSectors", false, 0, 5},
+                                         EngineCrashMode{"PowerLossSectors", true, 0, 0, 9}),
                          [](const testing::TestParamInfo<EngineCrashMode>& i) { return std::string(i.param.name); });
 
 // An I/O error on any write or sync of a statement: the statement fails or
@@ -322,7 +332,7 @@ TEST(EngineFaultTest, FailingWritesAndSyncs) {
     const int total = op == FaultInjectionEnv::Op::kWrite ? writes : syncs;
     for (int n = 1; n <= total; ++n) {
       SCOPED_TRACE("failing operation " + std::to_string(n));
-      WriteAll(path, file_before);
+      Reset(path, file_before);
       FaultInjectionEnv env(Env::Default());
       std::unique_ptr<Database> db;
       ASSERT_TRUE(OpenDb(&env, path, &db).ok());
@@ -330,7 +340,8 @@ TEST(EngineFaultTest, FailingWritesAndSyncs) {
       env.FailNth(op, n);
       Status s = step.run(db.get());
       std::string now;
-      ASSERT_TRUE(Dump(db.get(), &now).ok());
+      Status ds = Dump(db.get(), &now);
+      ASSERT_TRUE(ds.ok()) << ds.ToString();
       EXPECT_EQ(now, s.ok() ? after : before) << s.ToString();
       if (!s.ok()) {
         EXPECT_TRUE(s.IsIOError()) << s.ToString();
@@ -482,11 +493,12 @@ TEST(EngineCostTest, PhotoInserts) {
   for (int i = 0; i < kRounds; ++i) ASSERT_TRUE(t->Insert(Person(u"照片", photo), nullptr, nullptr).ok());
   EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), kRounds);
   EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kTruncate), 0);
-  // Closing makes the last insert's in-place pages durable and leaves a
-  // plain database that other programs read.
+  // Closing syncs the file and says so in the journal, then the lock file
+  // goes: a plain database that other programs read.
   db.reset();
-  EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), kRounds + 1);
+  EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), kRounds + 2);
   EXPECT_EQ(ReadAll(path).size() % 4096, 0u);
+  EXPECT_FALSE(Exists(Ldb(path)));
   std::string seen;
   ASSERT_TRUE(OpenDb(Env::Default(), path, &db).ok());
   std::vector<std::string> faults;

@@ -1,11 +1,13 @@
-// Journals larger than one trailer page, crashes during recovery itself, and
-// damaged journals.
+// Journals of large commits, crashes during recovery itself, damaged
+// journals, and the journals earlier versions left past the end of the file.
 #include <random>
 #include <vector>
 
 #include "mdb/fault_env.h"
 #include "mdb/pager.h"
-#include "mdb/pager_impl.h"
+#include "mdb/crc32c.h"
+#include "mdb/journal.h"
+#include "mdb/legacy_journal.h"
 #include "storage_util.h"
 
 namespace {
@@ -21,7 +23,7 @@ constexpr uint32_t kBase = 400;
 constexpr uint32_t kGrow = 1500;
 
 // 150 pages changed in one run, 10 scattered ones, 1500 appended: the
-// trailer lists 160 images and 1500 checksums, several pages' worth.
+// record's head lists 1,660 pages over several sectors.
 std::vector<uint32_t> Changed() {
   std::vector<uint32_t> v;
   for (uint32_t i = 1; i <= 150; ++i) v.push_back(i);
@@ -71,25 +73,27 @@ class JournalTest : public testing::Test {
   std::string path_, old_, new_;
 };
 
-TEST_F(JournalTest, MultiPageTrailerSurvivesACrashAtEveryWrite) {
+TEST_F(JournalTest, LargeCommitSurvivesACrashAtEveryWrite) {
   FaultInjectionEnv counting(Env::Default());
-  WriteAll(path_, old_);
+  Reset(path_, old_);
+  int total = 0;
   {
     std::unique_ptr<Pager> p;
     ASSERT_TRUE(Pager::Open(&counting, path_, true, &p).ok());
     counting.ResetCounters();
     ASSERT_TRUE(LargeChange(p.get()).ok());
+    total = counting.count(Op::kWrite);
   }
   ASSERT_EQ(ReadAll(path_), new_);
-  const int total = counting.count(Op::kWrite);
-  for (bool power_loss : {false, true}) {
+  for (int mode = 0; mode < 3; ++mode) {
     bool seen_new = false;
     for (int n = 1; n <= total; ++n) {
-      SCOPED_TRACE((power_loss ? "power loss after write " : "cut off after write ") + std::to_string(n));
-      WriteAll(path_, old_);
+      SCOPED_TRACE("mode " + std::to_string(mode) + ", cut off after write " + std::to_string(n));
+      Reset(path_, old_);
       {
         FaultInjectionEnv env(Env::Default());
-        env.set_lose_unsynced(power_loss);
+        env.set_lose_unsynced(mode == 1);
+        if (mode == 2) env.set_lose_unsynced_sectors(n * 7 + 1);
         std::unique_ptr<Pager> p;
         ASSERT_TRUE(Pager::Open(&env, path_, true, &p).ok());
         env.ResetCounters();
@@ -110,20 +114,20 @@ TEST_F(JournalTest, MultiPageTrailerSurvivesACrashAtEveryWrite) {
 // The repair of a cut-off commit is itself cut off after each of its
 // writes, and the next open still finds the committed state.
 TEST_F(JournalTest, RecoveryCutOffAtEveryWrite) {
-  // Cut the commit off right after its commit point: head, journal and the
-  // appended pages are in the file, nothing in place yet.
-  auto make_hot = [&] {
-    WriteAll(path_, old_);
+  // Cut the commit off right after its commit point: the record is in the
+  // journal, nothing in the file yet.
+  Reset(path_, old_);
+  {
     FaultInjectionEnv env(Env::Default());
     std::unique_ptr<Pager> p;
     ASSERT_TRUE(Pager::Open(&env, path_, true, &p).ok());
     env.ResetCounters();
-    env.CrashAfterWrite(2 + (kGrow + 255) / 256, FaultInjectionEnv::CrashMode::kDrop);
+    env.CrashAfterWrite(2, FaultInjectionEnv::CrashMode::kDrop);  // the journal's header, the record
     LargeChange(p.get());
-  };
-  make_hot();
-  const std::string hot = ReadAll(path_);
-  ASSERT_GT(hot.size(), new_.size());
+  }
+  const Files hot = SaveFiles(path_);
+  ASSERT_EQ(hot.db, old_);
+  ASSERT_TRUE(hot.has_ldb);
   int repair_writes = 0;
   {
     FaultInjectionEnv counting(Env::Default());
@@ -132,13 +136,14 @@ TEST_F(JournalTest, RecoveryCutOffAtEveryWrite) {
     repair_writes = counting.count(Op::kWrite);
   }
   EXPECT_EQ(ReadAll(path_), new_);
-  ASSERT_EQ(repair_writes, static_cast<int>(Changed().size()));
-  for (int n = 1; n <= repair_writes; n += 7) {
+  ASSERT_GT(repair_writes, 10);
+  for (int n = 1; n <= repair_writes; ++n) {
     SCOPED_TRACE("repair cut off after write " + std::to_string(n));
-    WriteAll(path_, hot);
+    RestoreFiles(path_, hot);
     {
       FaultInjectionEnv env(Env::Default());
       env.set_lose_unsynced(n % 2 == 0);
+      env.set_torn_sectors(n % 3 == 0 ? n : 0);
       env.CrashAfterWrite(n);
       std::unique_ptr<Pager> p;
       Pager::Open(&env, path_, true, &p);
@@ -151,33 +156,30 @@ TEST_F(JournalTest, RecoveryCutOffAtEveryWrite) {
 // allocate without bound; the file opens in one of the two states or is
 // refused with a clear error.
 TEST_F(JournalTest, DamagedJournals) {
-  WriteAll(path_, old_);
+  Reset(path_, old_);
   {
     FaultInjectionEnv env(Env::Default());
     std::unique_ptr<Pager> p;
     ASSERT_TRUE(Pager::Open(&env, path_, true, &p).ok());
     env.ResetCounters();
-    env.CrashAfterWrite(2 + (kGrow + 255) / 256);
+    env.CrashAfterWrite(2);
     LargeChange(p.get());
   }
-  const std::string hot = ReadAll(path_);
-  const size_t journal_start = size_t(kBase + kGrow) * kPage;
-  ASSERT_GT(hot.size(), journal_start);
+  const Files hot = SaveFiles(path_);
+  const size_t journal_start = mdb::journal::kStart;
+  ASSERT_GT(hot.ldb.size(), journal_start);
   std::mt19937 rng(7);
   for (int round = 0; round < 60; ++round) {
-    std::string bad = hot;
-    const size_t span = bad.size() - journal_start;
+    Files bad = hot;
+    const size_t span = bad.ldb.size() - journal_start;
     for (int k = 0; k < 1 + round % 4; ++k) {
       size_t at = journal_start + rng() % span;
-      if (round % 3 == 0) at = bad.size() - kPage + rng() % 64;  // the last trailer page's header
-      // The one byte trusted without a checksum: the mark that the file
-      // ends in a journal at all.
-      if (at == bad.size() - kPage) continue;
-      bad[at] = static_cast<char>(bad[at] ^ (1 + rng() % 255));
+      if (round % 3 == 0) at = journal_start + rng() % 1024;  // the header and the record's head
+      bad.ldb[at] = static_cast<char>(bad.ldb[at] ^ (1 + rng() % 255));
     }
-    if (round % 10 == 9) bad.resize(bad.size() - rng() % (3 * kPage));  // and cut short
-    WriteAll(path_, bad);
+    if (round % 10 == 9) bad.ldb.resize(bad.ldb.size() - rng() % (3 * kPage));  // and cut short
     for (bool writable : {false, true}) {
+      RestoreFiles(path_, bad);
       Status s;
       std::string seen = ReadThroughPager(Env::Default(), path_, writable, &s);
       if (s.ok()) {
@@ -186,6 +188,40 @@ TEST_F(JournalTest, DamagedJournals) {
         EXPECT_TRUE(s.IsCorruption()) << "round " << round << ": " << s.ToString();
       }
     }
+  }
+}
+
+// A journal that an earlier version of this engine left past the end of
+// the file, whole or cut off, is finished (or dropped) as that version
+// would have; a reader that may not write reads what it would make.
+TEST_F(JournalTest, JournalsOfEarlierVersions) {
+  using namespace mdb::legacy;
+  std::vector<uint32_t> pages = {1, 3};
+  const std::string one = MakePage(1, 0x44), three = MakePage(3, 0x44), appended = MakePage(kBase, 0x44);
+  std::vector<const uint8_t*> images = {reinterpret_cast<const uint8_t*>(one.data()),
+                                        reinterpret_cast<const uint8_t*>(three.data())};
+  const std::string jnl = BuildJournal(kBase, kBase + 1, 99, pages, images,
+                                       {mdb::Crc32(appended.data(), kPage)});
+  std::string want = MakeDb(kBase);
+  want.replace(kPage, kPage, one);
+  want.replace(3 * kPage, kPage, three);
+  want += appended;
+  // The file as that version left it between its commit point and its
+  // writes in place: appended page, a gap of 64 zero pages, the journal.
+  const std::string left = MakeDb(kBase) + appended + std::string(64 * kPage, '\0') + jnl;
+  for (bool writable : {false, true}) {
+    Reset(path_, left);
+    Status s;
+    EXPECT_EQ(ReadThroughPager(Env::Default(), path_, writable, &s), want) << writable;
+    EXPECT_TRUE(s.ok()) << s.ToString();
+    EXPECT_EQ(ReadAll(path_), writable ? want : left);
+  }
+  // Cut off inside the journal: the commit never happened.
+  for (bool writable : {false, true}) {
+    Reset(path_, left.substr(0, left.size() - kPage - 100));
+    Status s;
+    EXPECT_EQ(ReadThroughPager(Env::Default(), path_, writable, &s), old_) << writable;
+    EXPECT_TRUE(s.ok()) << s.ToString();
   }
 }
 
@@ -207,7 +243,7 @@ TEST(JournalChecksum, IsCrc32c) {
     }
     return ~crc;
   };
-  for (auto crc32 : {&mdb::journal::Crc32, &mdb::journal::Crc32Portable}) {
+  for (auto crc32 : {&mdb::Crc32, &mdb::Crc32Portable}) {
     EXPECT_EQ(crc32("123456789", 9, 0), 0xE3069283u);
     EXPECT_EQ(crc32("", 0, 0), 0u);
     for (size_t from : {0u, 1u, 3u, 7u})

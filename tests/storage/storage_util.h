@@ -38,6 +38,11 @@ class TempDir {
   std::string path_;
 };
 
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// The lock file beside a database of ours (a.mdb -> a.ldb).
+inline std::string Ldb(const std::string& path) { return path.substr(0, path.rfind('.')) + ".ldb"; }
+
 inline std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
@@ -48,6 +53,32 @@ inline std::string ReadAll(const std::string& path) {
 inline void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The database's bytes, and no lock file (nor a journal a crash left in one).
+inline void Reset(const std::string& path, const std::string& bytes) {
+  std::error_code ec;
+  std::filesystem::remove(Ldb(path), ec);
+  WriteAll(path, bytes);
+}
+
+// A database and its lock file, as a crash left them.
+struct Files {
+  std::string db, ldb;
+  bool has_ldb = false;
+};
+inline Files SaveFiles(const std::string& path) {
+  Files f;
+  f.db = ReadAll(path);
+  f.has_ldb = Exists(Ldb(path));
+  if (f.has_ldb) f.ldb = ReadAll(Ldb(path));
+  return f;
+}
+inline void RestoreFiles(const std::string& path, const Files& f) {
+  WriteAll(path, f.db);
+  std::error_code ec;
+  std::filesystem::remove(Ldb(path), ec);
+  if (f.has_ldb) WriteAll(Ldb(path), f.ldb);
 }
 
 // Page 0 looks like a Jet header; page i > 0 starts like a data page and is

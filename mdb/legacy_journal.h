@@ -1,5 +1,7 @@
-// The pager's on-disk journal and its lock bytes. mdb/README.md describes the
-// design; this header is internal to the pager and its tests.
+// The journal that earlier versions of this engine left past the end of the
+// database file. This version writes its journal into the lock file; it
+// still finishes one of these when a crash left it behind. mdb/README.md
+// describes the format; this header is internal to the pager and its tests.
 #pragma once
 
 #include <cstdint>
@@ -10,17 +12,11 @@
 #include "mdb/status.h"
 
 namespace mdb {
-namespace journal {
+namespace legacy {
 
 constexpr uint32_t kPageSize = 4096;
 // Jet 4 files stop at 2 GiB.
 constexpr uint32_t kMaxPages = 0x80000000u / kPageSize;
-
-// Lock bytes, far past anything a legal file or its journal reaches.
-constexpr uint64_t kLockBase = 0xF0000000ull;
-constexpr uint64_t kPendingByte = kLockBase;       // held briefly by readers, exclusively by a committer
-constexpr uint64_t kReservedByte = kLockBase + 1;  // the one writer
-constexpr uint64_t kSharedByte = kLockBase + 2;    // readers shared, a committer exclusive
 
 // Every journal page starts with this header, which displaces the first
 // kHeaderSize bytes of the page image it carries (they go to the trailer).
@@ -42,11 +38,6 @@ struct PageHeader {
 void EncodeHeader(const PageHeader& h, uint8_t* out);
 bool DecodeHeader(const uint8_t* in, PageHeader* h);
 
-// CRC-32C; the processor's instruction when it has one, else tables.
-uint32_t Crc32(const void* data, size_t n, uint32_t crc = 0);
-// Always the tables, for tests that hold both ways to one definition.
-uint32_t Crc32Portable(const void* data, size_t n, uint32_t crc = 0);
-
 // A modified page as the trailer lists it.
 struct Entry {
   uint32_t page = 0;
@@ -54,7 +45,8 @@ struct Entry {
   uint8_t displaced[kHeaderSize] = {};
 };
 
-// Builds the journal of a commit: the images of modified pages (each with
+// Builds the journal of a commit as those versions wrote it (tests make
+// the files an old version left with it): the images of modified pages (each with
 // its header) followed by the trailer pages. new_images[i] is the image of
 // pages[i]; appended_crcs are the CRCs of the pages from old_pages to
 // new_pages.
@@ -86,5 +78,5 @@ Status ReadImage(File* file, const Recovery& r, size_t i, uint8_t* page);
 // Applies a recovery to the file (needs the exclusive locks).
 Status Apply(File* file, const Recovery& r);
 
-}  // namespace journal
+}  // namespace legacy
 }  // namespace mdb
