@@ -19,6 +19,8 @@ struct FaultInjectionEnv::State {
   size_t torn_bytes = 0;
   uint64_t torn_sectors_seed = 0;
   bool refuse_writable = false;
+  int hook_at = 0;
+  std::function<void()> hook;
   bool crashed = false;
   uint64_t writes_ever = 0;  // numbers each write for the sector choices
   std::set<FaultFile*> files;
@@ -56,7 +58,14 @@ class FaultInjectionEnv::FaultFile : public File {
   }
 
   Status Write(uint64_t offset, const void* data, size_t n) override {
-    std::lock_guard<std::mutex> l(st_->mu);
+    std::unique_lock<std::mutex> l(st_->mu);
+    if (st_->hook && st_->counts[int(Op::kWrite)] + 1 == st_->hook_at) {
+      std::function<void()> hook = std::move(st_->hook);
+      st_->hook = nullptr;
+      l.unlock();
+      hook();
+      l.lock();
+    }
     if (st_->crashed) return AfterCrash();
     if (Hit(Op::kWrite)) return Status::IOError("injected write error");
     const uint64_t number = ++st_->writes_ever;
@@ -264,6 +273,12 @@ void FaultInjectionEnv::CrashAfterWrite(int n, CrashMode mode) {
   std::lock_guard<std::mutex> l(state_->mu);
   state_->crash_at = n == 0 ? 0 : state_->counts[int(Op::kWrite)] + n;
   state_->mode = mode;
+}
+
+void FaultInjectionEnv::BeforeWrite(int n, std::function<void()> hook) {
+  std::lock_guard<std::mutex> l(state_->mu);
+  state_->hook_at = state_->counts[int(Op::kWrite)] + n;
+  state_->hook = std::move(hook);
 }
 
 void FaultInjectionEnv::set_lose_unsynced(bool on) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -57,6 +58,9 @@ class FaultInjectionEnv : public Env {
   // The crashing write lands only a pseudo-random subset of its 512-byte
   // sectors, chosen by seed (0: off); overrides set_torn_bytes.
   void set_torn_sectors(uint64_t seed);
+  // Runs `hook` just before the n-th write from now on (1-based), on the
+  // writing thread: a test can act while a process is between two writes.
+  void BeforeWrite(int n, std::function<void()> hook);
   // Opening a file for writing fails with ReadOnly, as when another program
   // holds it exclusively or the user may only read it.
   void set_refuse_writable_opens(bool on);

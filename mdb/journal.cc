@@ -200,6 +200,7 @@ Status RecordIsWhole(File* f, const Record& r, bool* whole) {
 
 Status PlanRecovery(File* db, File* lock, const std::vector<Record>& records, Plan* plan) {
   *plan = Plan();
+  if (records.empty()) return Status::OK();
   // Each page's changes, in commit order.
   std::map<uint32_t, std::vector<std::pair<size_t, size_t>>> chains;
   for (size_t r = 0; r < records.size(); ++r)
@@ -208,46 +209,58 @@ Status PlanRecovery(File* db, File* lock, const std::vector<Record>& records, Pl
   MDB_RETURN_IF_ERROR(db->Size(&size));
   const uint64_t db_pages = size / kPageSize;
 
-  std::vector<uint8_t> now(kPageSize), image(kPageSize);
+  std::vector<uint8_t> now(kPageSize);
   std::vector<std::unique_ptr<uint8_t[]>> versions;
   std::string changed;
+  // Pages of the last commit that hold one of its versions but not the one
+  // it found: what rolling it back would write.
+  std::vector<Plan::Write> undo;
+  const size_t last_record = records.size() - 1;
   for (const auto& [page, chain] : chains) {
     // What the page holds now; a page past the end holds nothing yet.
     if (page < db_pages) MDB_RETURN_IF_ERROR(db->Read(uint64_t(page) * kPageSize, kPageSize, now.data()));
     else std::fill(now.begin(), now.end(), 0);
     const auto& [lr, le] = chain.back();
     const Entry& last = records[lr].entries[le];
-    if (page < db_pages && Crc32(now.data(), kPageSize) == last.after) continue;
+    const uint32_t crc = Crc32(now.data(), kPageSize);
+    const bool done = page < db_pages && crc == last.after;
 
     // Every version these commits found or left, and nothing (zeros) for a
     // page that one of them appended.
     versions.clear();
-    auto add = [&](uint64_t offset, uint32_t crc) -> Status {
+    auto add = [&](uint64_t offset, uint32_t want) -> Status {
       auto v = std::make_unique<uint8_t[]>(kPageSize);
       bool ok = false;
-      MDB_RETURN_IF_ERROR(ReadImage(lock, offset, crc, v.get(), &ok));
+      MDB_RETURN_IF_ERROR(ReadImage(lock, offset, want, v.get(), &ok));
       if (!ok) return Status::Corruption("the journal changed while it was being read");
       versions.push_back(std::move(v));
       return Status::OK();
     };
-    for (const auto& [r, e] : chain) {
-      const Record& rec = records[r];
-      if (rec.has_before(e)) MDB_RETURN_IF_ERROR(add(rec.BeforeOffset(e), rec.entries[e].before));
-      else versions.push_back(std::make_unique<uint8_t[]>(kPageSize));  // zeroed
-      MDB_RETURN_IF_ERROR(add(rec.AfterOffset(e), rec.entries[e].after));
+    if (!done) {
+      for (const auto& [r, e] : chain) {
+        const Record& rec = records[r];
+        if (rec.has_before(e)) MDB_RETURN_IF_ERROR(add(rec.BeforeOffset(e), rec.entries[e].before));
+        else versions.push_back(std::make_unique<uint8_t[]>(kPageSize));  // zeroed
+        MDB_RETURN_IF_ERROR(add(rec.AfterOffset(e), rec.entries[e].after));
+      }
+      bool ours = true;
+      for (uint32_t k = 0; ours && k < kPageSize / kSector; ++k) ours = SectorIsOneOf(now.data() + k * kSector, versions, k);
+      if (!ours) {
+        plan->declined = true;
+        if (changed.size() < 200) changed += (changed.empty() ? "" : ", ") + std::to_string(page);
+        continue;
+      }
+      plan->writes.push_back({page, lr, le, false});
     }
-    bool ours = true;
-    for (uint32_t k = 0; ours && k < kPageSize / kSector; ++k) ours = SectorIsOneOf(now.data() + k * kSector, versions, k);
-    if (!ours) {
-      plan->declined = true;
-      if (changed.size() < 200) changed += (changed.empty() ? "" : ", ") + std::to_string(page);
-      continue;
-    }
-    plan->writes.push_back({page, lr, le});
+    if (lr == last_record && records[lr].has_before(le) && crc != last.before && page < db_pages)
+      undo.push_back({page, lr, le, true});
   }
   if (plan->declined) {
-    plan->writes.clear();
-    plan->note = "a commit that a crash cut short was left unapplied, because another program has since changed "
+    // The commit never returned (it had not reached the file whole), and
+    // finishing it would undo that program's change: take back instead what
+    // of it reached the file, where that program did not write.
+    plan->writes = std::move(undo);
+    plan->note = "a commit that a crash cut short was taken back, because another program has since changed "
                  "page(s) " + changed + " that it also changed";
   }
   return Status::OK();

@@ -83,15 +83,19 @@ Status ReadImage(File* f, uint64_t offset, uint32_t crc, uint8_t* page, bool* ok
 Status RecordIsWhole(File* f, const Record& r, bool* whole);
 
 // What recovery makes of records whose pages may not all have reached the
-// database file. A page counts as the commit's when each of its 512-byte
+// database file. A page counts as the commits' when each of its 512-byte
 // sectors holds what one of the records wrote there or found there (a write
-// cut off part way leaves some sectors old and some new); then it gets its
-// last image. A page holding anything else was changed by another program:
-// then nothing is written and the journal is declined.
+// cut off part way leaves some sectors old and some new, or stops inside a
+// sector); then it gets its last image. A page holding anything else was
+// changed by another program since: then recovery declines to finish, and
+// instead takes back what of the last commit reached the file (it never
+// returned, having not reached the file whole), on the pages that program
+// did not touch.
 struct Plan {
   struct Write {
     uint32_t page = 0;
-    size_t record = 0, entry = 0;  // whose image after the commit goes there
+    size_t record = 0, entry = 0;  // whose image goes there
+    bool before = false;           // the image before the commit (taking it back)
   };
   std::vector<Write> writes;
   bool declined = false;

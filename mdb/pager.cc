@@ -41,9 +41,6 @@ constexpr uint32_t kPrefetchHole = 16;
 constexpr uint32_t kPrefetchHole = 0;
 #endif
 constexpr uint32_t kPrefetchSpan = 64;  // pages one prefetch read spans at most
-// Past this much journal the database file is synced and the journal may
-// start over (when no reader still needs it).
-constexpr uint64_t kCheckpointBytes = 4u << 20;
 // How long closing waits for other writers to make the journal durable.
 constexpr int kCloseWaitMs = 1000;
 // A reader that meets a record still being written waits this long at most.
@@ -164,6 +161,7 @@ class PagerImpl : public Pager {
       s = RecoverAfter(header_.durable);
       if (s.ok() && !broken_.ok()) s = broken_;
     }
+
     if (!s.ok()) {
       ReleaseWriter();
       if (nread_ == 0) EndSnapshot();
@@ -278,6 +276,8 @@ class PagerImpl : public Pager {
 
  private:
   static constexpr size_t kMaxLoose = 4096;
+  // Set in an overlay's entry number: the page reads as the record found it.
+  static constexpr uint32_t kBeforeBit = 0x80000000u;
 
   bool Journaled() const { return lock_ != nullptr && !options_.direct; }
   uint64_t LastSeq() const { return records_.empty() ? 0 : records_.back().seq; }
@@ -310,6 +310,8 @@ class PagerImpl : public Pager {
       if (!writer_) MDB_RETURN_IF_ERROR(AcquireReaderMark());
       MDB_RETURN_IF_ERROR(RefreshHeader());
     }
+    // Direct: nobody else's journal to look for; a torn last page is not one.
+    if (options_.direct) size -= size % kPageSize;
     if (size % kPageSize != 0 || legacy_.action != legacy::Recovery::kClean) MDB_RETURN_IF_ERROR(CheckLegacyTail());
     uint32_t pages = legacy_.action != legacy::Recovery::kClean ? legacy_.pages : static_cast<uint32_t>(size / kPageSize);
     file_pages_ = static_cast<uint32_t>(std::min<uint64_t>(size / kPageSize, pages));
@@ -340,7 +342,6 @@ class PagerImpl : public Pager {
     if (header_.durable >= suspect_until_) suspect_until_ = 0;
     if (!broken_.ok() || suspect_until_ != 0) MDB_RETURN_IF_ERROR(OverlayAfter(header_.durable));
     pages_ = SnapshotPages(pages);
-    if (writable_ && !writer_ && LastSeq() > header_.durable) CheckpointIfOthersAreIn();
     return Status::OK();
   }
 
@@ -425,7 +426,7 @@ class PagerImpl : public Pager {
     if (header_.declined > declined_seen_ && header_.declined != 0) {
       declined_seen_ = header_.declined;
       if (notes_.empty())
-        notes_.push_back("a commit that a crash cut short was left unapplied in " + path_ +
+        notes_.push_back("a commit that a crash cut short was taken back in " + path_ +
                          ", because another program had changed its pages since");
     }
     return RefreshRecords();
@@ -579,7 +580,10 @@ class PagerImpl : public Pager {
           if (records_[k].seq > snap_) return ReadBefore(k, e, out);
       }
       auto ov = overlay_.find(page);
-      if (ov != overlay_.end()) return ReadAfter(ov->second.first, ov->second.second, out);
+      if (ov != overlay_.end()) {
+        const uint32_t e = ov->second.second & ~kBeforeBit;
+        return (ov->second.second & kBeforeBit) ? ReadBefore(ov->second.first, e, out) : ReadAfter(ov->second.first, e, out);
+      }
       MDB_RETURN_IF_ERROR(ReadFile(uint64_t(page) * kPageSize, kPageSize, out));
       if (!Journaled() || in_write_ || attempt == 1) return Status::OK();
       // A writer may have changed it in place just now: its record was
@@ -765,18 +769,21 @@ class PagerImpl : public Pager {
     AddRecord(std::move(head));
     snap_ = seq;
 
-    // 2. The pages into the file, appended ones first. The commit stands
-    // whatever happens now: the journal holds it.
+    // 2. The pages into the file, appended ones first, and synced there:
+    // the journal is needed only until then. (Access, opening the file
+    // after a crash before this engine does, removes the lock file with
+    // the journal when it leaves.) The commit stands whatever fails now.
     RunWriter w(db_.get());
     for (auto it = staged_.lower_bound(n0); s.ok() && it != staged_.end(); ++it) s = w.Add(it->first, it->second.get());
     for (auto it = staged_.begin(); s.ok() && it != staged_.end() && it->first < n0; ++it)
       s = w.Add(it->first, it->second.get());
     if (s.ok()) s = w.Flush();
+    if (s.ok()) s = db_->Sync();
     if (s.ok()) {
-      header_.applied = seq;
+      // Not synced: a lost header only makes the next open compare again.
+      header_.applied = header_.durable = seq;
       s = journal::WriteHeader(lf, header_);
     }
-    if (s.ok() && view_end_ - journal::kFirstRecord > kCheckpointBytes) s = Checkpoint();
     snap_ = seq;
     if (!s.ok()) {
       broken_ = Status::IOError("cannot write " + path_ + ": " + s.message());
@@ -811,17 +818,6 @@ class PagerImpl : public Pager {
     uint32_t s = 0;
     while (s == 0 || s == salt_) s = static_cast<uint32_t>(rng());
     return s;
-  }
-
-  // When another program joined meanwhile, the journal must not wait for a
-  // crash to be compared with what it wrote: make it durable now.
-  void CheckpointIfOthersAreIn() {
-    LockFile::User other;
-    bool found = false;
-    if (!lock_->joined() || !lock_->FindForeignUser(&other, &found).ok() || !found) return;
-    if (!TryWriter()) return;
-    if (RefreshHeader().ok() && LastSeq() == header_.applied && broken_.ok()) Checkpoint();
-    ReleaseWriter();
   }
 
   // committed: the staged pages are the file's now and stay cached while an
@@ -875,13 +871,16 @@ class PagerImpl : public Pager {
       notes_.push_back(plan.note + " (" + path_ + ")");
       header_.declined = LastSeq();
       declined_seen_ = LastSeq();
-    } else {
+    }
+    {
       RunWriter w(db_.get());
       for (const journal::Plan::Write& pw : plan.writes) {
         const journal::Record& r = todo[pw.record];
         uint8_t page[kPageSize];
         bool ok = false;
-        s = journal::ReadImage(lock_->file(), r.AfterOffset(pw.entry), r.entries[pw.entry].after, page, &ok);
+        const journal::Entry& en = r.entries[pw.entry];
+        s = pw.before ? journal::ReadImage(lock_->file(), r.BeforeOffset(pw.entry), en.before, page, &ok)
+                      : journal::ReadImage(lock_->file(), r.AfterOffset(pw.entry), en.after, page, &ok);
         if (s.ok() && !ok) s = Status::Corruption("the journal of " + path_ + " changed while it was applied");
         if (s.ok()) s = w.Add(pw.page, page);
         if (!s.ok()) break;
@@ -917,14 +916,14 @@ class PagerImpl : public Pager {
       MDB_RETURN_IF_ERROR(journal::PlanRecovery(db_.get(), lock_->file(), todo, &plan));
       plan_key_ = key;
       plan_overlay_.clear();
-      if (plan.declined) {
-        if (notes_.empty()) notes_.push_back(plan.note + " (" + path_ + ")");
-      } else {
+      if (plan.declined && notes_.empty()) notes_.push_back(plan.note + " (" + path_ + ")");
+      {
         // Records are looked up by their place in records_, which todo mirrors from `from` on.
         size_t first = 0;
         while (first < records_.size() && records_[first].seq <= from) ++first;
         for (const journal::Plan::Write& w : plan.writes)
-          plan_overlay_[w.page] = {static_cast<uint32_t>(first + w.record), static_cast<uint32_t>(w.entry)};
+          plan_overlay_[w.page] = {static_cast<uint32_t>(first + w.record),
+                                   static_cast<uint32_t>(w.entry) | (w.before ? kBeforeBit : 0)};
       }
     }
     overlay_ = plan_overlay_;
@@ -955,6 +954,7 @@ class PagerImpl : public Pager {
     MDB_RETURN_IF_ERROR(db_->Size(&size));
     legacy_ = legacy::Recovery();
     legacy_index_.clear();
+    if (options_.direct) return Status::OK();
     if (size == 0 && allow_empty_) return Status::OK();
     // A torn last page of this engine's own commit: the journal has it.
     if (size % kPageSize != 0 && Journaled() && LastSeq() > header_.durable) return Status::OK();

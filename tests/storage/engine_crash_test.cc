@@ -15,6 +15,7 @@
 
 #include "mdb/fault_env.h"
 #include "mdb/mdb.h"
+#include "engine_util.h"
 #include "storage_util.h"
 
 namespace {
@@ -29,99 +30,10 @@ using mdb::Table;
 using mdb::Value;
 using namespace storage_test;
 
-const std::u16string kPassword = u"580274";
-const std::u16string kPersons = u"用户信息表";
-const std::u16string kLog = u"操作日志";
-const std::u16string kUsers = u"用户表";
-
-std::string Photo(size_t n, int seed) {
-  std::string s(n, '\0');
-  uint32_t x = 2463534242u + seed;
-  for (size_t i = 0; i < n; ++i) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    s[i] = static_cast<char>(x);
-  }
-  return s;
-}
-
-std::string Show(const Value& v) {
-  switch (v.index()) {
-    case 0: return "NULL";
-    case 1: return std::get<bool>(v) ? "true" : "false";
-    case 2: return std::to_string(std::get<int64_t>(v));
-    case 3: return std::to_string(std::get<double>(v));
-    case 5: return "D" + std::to_string(std::get<mdb::Date>(v).oa);
-    case 6: {
-      std::string out;
-      for (char16_t c : std::get<std::u16string>(v)) out += std::to_string(int(c)) + ".";
-      return out;
-    }
-    case 7: {
-      const std::string& b = std::get<Binary>(v).bytes;
-      return "B" + std::to_string(b.size()) + ":" + std::to_string(std::hash<std::string>()(b));
-    }
-    default: return "?" + std::to_string(v.index());
-  }
-}
-
-// Every row of the program's three tables, in a form that ignores storage
-// order. Row counts kept in the tables must agree with the rows found.
-Status Dump(Database* db, std::string* out) {
-  out->clear();
-  for (const std::u16string& name : {kPersons, kLog, kUsers}) {
-    std::unique_ptr<Table> t;
-    MDB_RETURN_IF_ERROR(db->OpenTable(name, &t));
-    std::vector<std::string> rows;
-    auto c = t->Scan();
-    while (c->Next()) {
-      std::string r;
-      for (size_t i = 0; i < t->columns().size(); ++i) {
-        Value v;
-        MDB_RETURN_IF_ERROR(c->Get(static_cast<int>(i), &v));
-        r += Show(v) + "|";
-      }
-      rows.push_back(r);
-    }
-    MDB_RETURN_IF_ERROR(c->status());
-    if (t->row_count() != rows.size())
-      return Status::Corruption("row count " + std::to_string(t->row_count()) + " but " +
-                                std::to_string(rows.size()) + " rows");
-    std::sort(rows.begin(), rows.end());
-    *out += "table " + std::to_string(rows.size()) + "\n";
-    for (auto& r : rows) *out += r + "\n";
-  }
-  return Status::OK();
-}
-
-Status FindRow(Table* t, int column, const Value& want, RowId* id) {
-  auto c = t->Scan();
-  while (c->Next()) {
-    Value v;
-    MDB_RETURN_IF_ERROR(c->Get(column, &v));
-    if (v == want) {
-      *id = c->row_id();
-      return Status::OK();
-    }
-  }
-  MDB_RETURN_IF_ERROR(c->status());
-  return Status::NotFound("row not found");
-}
-
-std::vector<Value> Person(const std::u16string& name, const std::string& photo, size_t profile_len = 4) {
-  return {Value(), name, true, std::u16string(profile_len, u'简'), mdb::Date{30000.5}, std::u16string(u"管理员"),
-          Binary{photo}};
-}
-
 struct Step {
   const char* name;
   std::function<Status(Database*)> run;
 };
-
-Status InTable(Database* db, const std::u16string& name, const std::function<Status(Table*)>& f) {
-  std::unique_ptr<Table> t;
-  MDB_RETURN_IF_ERROR(db->OpenTable(name, &t));
-  return f(t.get());
-}
 
 std::vector<Step> Steps() {
   return {
@@ -186,11 +98,6 @@ std::vector<Step> Steps() {
   };
 }
 
-Status OpenDb(Env* env, const std::string& path, std::unique_ptr<Database>* db) {
-  mdb::OpenOptions o;
-  o.password = kPassword;
-  return Database::Open(env, path, o, db);
-}
 
 // Opens the file as the next run of the program would: it must open, check
 // clean, and hold one of the two states.
@@ -268,8 +175,7 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
         ASSERT_TRUE(env.crashed());
       }
       // A read-only open sees the committed state and changes nothing.
-      const Files crashed = SaveFiles(path);
-      const std::string crashed_file = crashed.db;
+      const std::string crashed_file = ReadAll(path);
       std::string seen_read_only;
       {
         mdb::OpenOptions ro;
@@ -281,12 +187,8 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
         ASSERT_TRUE(Dump(db.get(), &seen_read_only).ok());
       }
       EXPECT_EQ(ReadAll(path), crashed_file);
-      const bool ldb_kept = Exists(Ldb(path));
       bool is_after = false;
       ExpectOneOf(path, before, after, &is_after);
-      if (crashed.has_ldb && !ldb_kept) {
-        EXPECT_FALSE(is_after) << "a reader removed a journal that still held a commit";
-      }
       EXPECT_EQ(seen_read_only, is_after ? after : before);
       if (n == total) {
         EXPECT_TRUE(is_after);
@@ -327,7 +229,7 @@ TEST(EngineFaultTest, FailingWritesAndSyncs) {
     syncs = counting.count(FaultInjectionEnv::Op::kSync);
     ASSERT_TRUE(Dump(db.get(), &after).ok());
   }
-  EXPECT_LE(syncs, 2);
+  EXPECT_EQ(syncs, 2);
   for (auto op : {FaultInjectionEnv::Op::kWrite, FaultInjectionEnv::Op::kSync}) {
     const int total = op == FaultInjectionEnv::Op::kWrite ? writes : syncs;
     for (int n = 1; n <= total; ++n) {
@@ -474,7 +376,7 @@ TEST_F(EngineConcurrencyTest, TwoProcessesAndAReader) {
 
 namespace {
 
-// A durable insert of a 50 KB photo costs exactly one sync: counted, never
+// A durable insert of a 50 KB photo costs exactly two syncs: counted, never
 // timed (the benchmarks measure rates).
 TEST(EngineCostTest, PhotoInserts) {
   TempDir dir;
@@ -491,12 +393,12 @@ TEST(EngineCostTest, PhotoInserts) {
   ASSERT_TRUE(db->OpenTable(kPersons, &t).ok());
   counting.ResetCounters();
   for (int i = 0; i < kRounds; ++i) ASSERT_TRUE(t->Insert(Person(u"照片", photo), nullptr, nullptr).ok());
-  EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), kRounds);
+  EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), 2 * kRounds);
   EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kTruncate), 0);
-  // Closing syncs the file and says so in the journal, then the lock file
-  // goes: a plain database that other programs read.
+  // Closing syncs nothing more; the lock file goes: a plain database that
+  // other programs read.
   db.reset();
-  EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), kRounds + 2);
+  EXPECT_EQ(counting.count(FaultInjectionEnv::Op::kSync), 2 * kRounds);
   EXPECT_EQ(ReadAll(path).size() % 4096, 0u);
   EXPECT_FALSE(Exists(Ldb(path)));
   std::string seen;

@@ -14,7 +14,7 @@ constexpr int kUsers = 255;
 }  // namespace
 
 mdb::Status JetPeer::Open(mdb::Env* env, const std::string& path, std::unique_ptr<JetPeer>* out,
-                          const std::u16string& password, const std::string& computer) {
+                          int join_timeout_ms, const std::string& computer) {
   std::unique_ptr<JetPeer> p(new JetPeer);
   p->env_ = env;
   p->path_ = path;
@@ -23,7 +23,7 @@ mdb::Status JetPeer::Open(mdb::Env* env, const std::string& path, std::unique_pt
   bool created = false;
   MDB_RETURN_IF_ERROR(env->OpenOrCreateFile(p->ldb_path_, &p->ldb_, &created));
   // The first free user lock, retried for a while: Jet retries too.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(join_timeout_ms);
   while (p->slot_ == 0) {
     for (int i = 1; i <= kUsers && p->slot_ == 0; ++i)
       if (p->ldb_->Lock(kUserLocks + i, 1, true).ok()) p->slot_ = i;
@@ -38,7 +38,7 @@ mdb::Status JetPeer::Open(mdb::Env* env, const std::string& path, std::unique_pt
   MDB_RETURN_IF_ERROR(p->ldb_->Write(uint64_t(p->slot_ - 1) * 64, entry, sizeof entry));
 
   mdb::OpenOptions o;
-  o.password = password;
+  o.password = u"580274";
   mdb::PagerOptions direct;
   direct.direct = true;
   MDB_RETURN_IF_ERROR(mdb::DatabaseImpl::Open(env, path, o, direct, &p->db_));
@@ -63,6 +63,7 @@ mdb::Status JetPeer::AppendLoosePage(uint8_t fill) {
   MDB_RETURN_IF_ERROR(env_->OpenFile(path_, true, &f));
   uint64_t size = 0;
   MDB_RETURN_IF_ERROR(f->Size(&size));
+  size -= size % mdb::Pager::kPageSize;  // a torn last page counts as none
   std::string page(mdb::Pager::kPageSize, static_cast<char>(fill));
   page[0] = 0x01;  // a data page
   page[1] = 0x01;

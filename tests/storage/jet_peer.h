@@ -20,7 +20,7 @@ class JetPeer {
   // Joins the lock file, then opens the database (password 580274 unless
   // given). Busy when every user slot stays locked.
   static mdb::Status Open(mdb::Env* env, const std::string& path, std::unique_ptr<JetPeer>* out,
-                          const std::u16string& password = u"580274", const std::string& computer = "PEER-PC");
+                          int join_timeout_ms = 3000, const std::string& computer = "PEER-PC");
   ~JetPeer();
 
   mdb::DatabaseImpl* db() { return static_cast<mdb::DatabaseImpl*>(db_.get()); }
