@@ -99,8 +99,8 @@ class PagerImpl : public Pager {
       }
       MDB_RETURN_IF_ERROR(s);
     }
-    // Commits past `durable` may have been lost from the file's cache by a
-    // power cut: the first pager to open after one applies them again.
+    // A commit that a crash cut short: the first pager that may write
+    // finishes it (or takes it back); one that may not reads around it.
     if (Journaled()) {
       MDB_RETURN_IF_ERROR(RefreshHeader());
       if (LastSeq() > header_.durable) {
@@ -161,8 +161,8 @@ class PagerImpl : public Pager {
       s = RecoverAfter(header_.durable);
       if (s.ok() && !broken_.ok()) s = broken_;
     }
-
     if (!s.ok()) {
+      lock_->UnblockJoins();
       ReleaseWriter();
       if (nread_ == 0) EndSnapshot();
       return s;

@@ -483,6 +483,52 @@ TEST(PagerLockTest, PagersInOneProcess) {
   b->Rollback();
 }
 
+// A writer between its commit point and its last write is alive: others
+// read the state before its commit from the journal meanwhile, and nobody
+// takes that journal for one a crash left.
+TEST(PagerLockTest, ALiveWritersJournalIsNoCrash) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  WriteAll(path, MakeDb(8));
+  FaultInjectionEnv env(Env::Default());
+  mdb::PagerOptions quick;
+  quick.busy_timeout_ms = 200;
+  std::unique_ptr<Pager> a, b, c;
+  ASSERT_TRUE(Pager::Open(&env, path, true, &a).ok());
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, false, &b).ok());
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, quick, &c).ok());
+  env.ResetCounters();
+  bool seen = false;
+  // Writes 1 and 2: the journal's header and the record, then a sync; from
+  // write 3 on the pages go into the file.
+  env.BeforeWrite(3, [&] {
+    ASSERT_TRUE(b->BeginRead().ok());
+    EXPECT_EQ(GetPage(b.get(), 2), MakePage(2, 0));
+    EXPECT_EQ(b->page_count(), 8u);
+    // A writer waits for it (and gives up here), it does not recover.
+    ASSERT_TRUE(c->BeginRead().ok());
+    EXPECT_EQ(GetPage(c.get(), 2), MakePage(2, 0));
+    c->EndRead();
+    EXPECT_EQ(c->BeginWrite().code(), Status::Code::kBusy);
+    seen = true;
+  });
+  ASSERT_TRUE(a->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(a.get(), 2, MakePage(2, 1)).ok());
+  ASSERT_TRUE(PutPage(a.get(), 3, MakePage(3, 1)).ok());
+  uint32_t n = 0;
+  ASSERT_TRUE(a->Append(&n).ok());
+  ASSERT_TRUE(a->Commit().ok());
+  ASSERT_TRUE(seen);
+  // The read goes on in the state it began with, whatever it reads now.
+  EXPECT_EQ(GetPage(b.get(), 3), MakePage(3, 0));
+  EXPECT_EQ(b->page_count(), 8u);
+  b->EndRead();
+  ASSERT_TRUE(b->BeginRead().ok());
+  EXPECT_EQ(GetPage(b.get(), 3), MakePage(3, 1));
+  EXPECT_EQ(b->page_count(), 9u);
+  b->EndRead();
+}
+
 // A pager keeps its cache from one transaction to the next only while the
 // file still ends in its own last journal. Another pager's commit of the
 // same shape (same length, same pages) must still be seen.

@@ -1,5 +1,15 @@
 // Start-up, login and the end of the program.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "tests/workflow/fixture.h"
 #include "vorta/convert.h"
@@ -22,6 +32,61 @@ TEST_F(StartupTest, MissingFileShowsConnectionFailureAndEndsWithZero) {
   EXPECT_TRUE(rt().exit_routine_ran());
   EXPECT_FALSE(std::filesystem::exists(db_path())) << "the program never creates the file";
 }
+
+#ifndef _WIN32
+// Makes a file one that may only be read: without write permission, or
+// immutable for root, who may write anything else.
+bool SetReadOnly(const std::string& path, bool on) {
+  if (geteuid() != 0) return chmod(path.c_str(), on ? 0444 : 0644) == 0;
+  int fd = open(path.c_str(), O_RDONLY);
+  int flags = 0;
+  bool ok = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A file the user may only read opens for reading: the program starts and
+// the login looks the account up; its log row cannot be written, so the
+// login stops there as it does whenever that row fails. Nothing is written.
+TEST_F(StartupTest, ReadOnlyFileOpensForReadingAndItsLogRowFails) {
+  SeedPerson("李四", true, "1990-5-7", "简介");
+  const std::string before = Bytes(db_path());
+  if (!SetReadOnly(db_path(), true)) GTEST_SKIP() << "no read-only file can be made here";
+  struct Writable {
+    std::string path;
+    ~Writable() { SetReadOnly(path, false); }
+  } restore{db_path()};
+  rt().OnModal(kLogin, [&] {
+    rt().Click(kLogin, "按钮1");
+    EXPECT_TRUE(rt().IsOpen(kLogin));
+  });
+  EXPECT_EQ(rt().RunProgram(), 0);
+  EXPECT_EQ(messages(), (Messages{{"数据添加失败！", kError}}));
+  EXPECT_EQ(app::LoginSucceeded, 0);
+  EXPECT_EQ(Bytes(db_path()), before);
+  // The unit reads everything and says why each write fails.
+  vorta::DatabaseUnit unit;
+  ASSERT_TRUE(unit.OpenMdb(db_path(), "580274")) << unit.last_error();
+  int rs = unit.Query("select * from [用户信息表]");
+  ASSERT_NE(rs, 0) << unit.last_error();
+  unit.CloseRecordSet(rs);
+  EXPECT_FALSE(unit.ExecuteSql("delete from [用户信息表]  where  [ID]=1", nullptr));
+  EXPECT_NE(unit.last_error().find("can only be read"), std::string::npos) << unit.last_error();
+  unit.CloseDatabase();
+  EXPECT_EQ(Bytes(db_path()), before);
+}
+#endif
 
 TEST_F(StartupTest, CancelEndsAtOnceWithZeroAndNoLogRow) {
   rt().OnModal(kLogin, [&] { rt().Click(kLogin, "按钮2"); });
