@@ -14,15 +14,19 @@ PERSONS=100000
 SMALL=10000       # the second database, for the scan's memory
 PHOTO_EVERY=100   # one person in a hundred has a photo
 PHOTO_KB=50
+SHARE_SECONDS=60  # a reader walks a record set this long while 1,000 rows go in
+SHARE_INSERTS=1000
 BUILD=${BENCH_BUILD_DIR:-$ROOT/build/bench}
 OUT=${BENCH_OUT_DIR:-$ROOT/bench/out}
 PASSWORD=580274
 
 usage() {
   cat <<USAGE
-usage: ./bench.sh [--reps N] [--writes N] [--persons N] [--skip-writes] [--wine]
+usage: ./bench.sh [--reps N] [--writes N] [--persons N] [--share-seconds S] [--skip-writes] [--wine]
   --reps N      runs of each read case (default $REPS)
   --writes N    durable inserts, updates and deletes (default $WRITES)
+  --share-seconds S  how long the reader of the sharing case walks its record set
+                (default $SHARE_SECONDS; $SHARE_INSERTS inserts meanwhile)
   --persons N   persons in the big database (default $PERSONS)
   --skip-writes leave out the write cases
   --wine        also time the program under Wine with the automation driver
@@ -40,6 +44,7 @@ while [ $# -gt 0 ]; do
     --reps) REPS=$2; shift 2 ;;
     --writes) WRITES=$2; shift 2 ;;
     --persons) PERSONS=$2; shift 2 ;;
+    --share-seconds) SHARE_SECONDS=$2; shift 2 ;;
     --skip-writes) SKIP_WRITES=1; shift ;;
     --wine) WINE=1; shift ;;
     -h|--help) usage; exit 0 ;;
@@ -265,6 +270,18 @@ if [ "$SKIP_WRITES" = 0 ]; then
   done
   r=$(wget insert-vs-plain-file)
   row "insert rate / plain-file rate" "$r" "(target 0.5: $(verdict "$r" 0.5 min))"
+  echo
+
+  echo "f. A reader walking a record set for ${SHARE_SECONDS} s in one process while another inserts $SHARE_INSERTS rows"
+  cp "$BIG" "$OUT/share.mdb"
+  "$BENCH" share "$OUT/share.mdb" --seconds "$SHARE_SECONDS" --count "$SHARE_INSERTS" --photo-kb $PHOTO_KB \
+    --password $PASSWORD > "$OUT/share.txt"
+  rm -f "$OUT/share.mdb"
+  sget() { awk -v k="$1" '$1 == "RESULT" && $2 == k {print $3}' "$OUT/share.txt"; }
+  row "the reader's walk" "$(sget share.reader-seconds) s" "one state all along: $( [ "$(sget share.reader-saw-one-state)" = 1 ] && echo yes || echo NO)"
+  row "inserts meanwhile, median" "$(sget share.insert-median-ms) ms"
+  row "inserts meanwhile, longest" "$(sget share.insert-max-ms) ms" "(target < 1000 ms: $(verdict "$(sget share.insert-max-ms)" 1000 max))"
+  row "inserts that failed" "$(sget share.insert-failures)" "(target 0: $(verdict "$(sget share.insert-failures)" 0 max))"
 fi
 
 if [ "$WINE" = 1 ]; then

@@ -9,9 +9,17 @@
 //   usermgr-bench write FILE [--count N] [--photo-kb KB] [--password P]
 //       durable single-statement inserts, updates and deletes with photos,
 //       against plain writes of the same bytes with one fsync each.
+//   usermgr-bench share FILE [--seconds S] [--count N] [--photo-kb KB] [--password P]
+//       a second process walks a record set over [用户信息表] for S seconds,
+//       holding its read all along, while this one inserts N rows with
+//       photos through the database unit, spread over the same time: each
+//       insert's time, the longest, and any that failed.
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include <algorithm>
 #include <chrono>
@@ -65,6 +73,7 @@ struct Args {
   std::string file, password = "580274";
   int reps = 5;
   long count = 10000, photo_kb = 50;
+  double seconds = 60;
 };
 
 Args ParseArgs(int argc, char** argv) {
@@ -76,6 +85,7 @@ Args ParseArgs(int argc, char** argv) {
     else if (s == "--reps" && v) a.reps = std::max(1, std::atoi(argv[++i]));
     else if (s == "--count" && v) a.count = std::atol(argv[++i]);
     else if (s == "--photo-kb" && v) a.photo_kb = std::atol(argv[++i]);
+    else if (s == "--seconds" && v) a.seconds = std::atof(argv[++i]);
     else if (a.file.empty() && s.rfind("--", 0) != 0) a.file = s;
     else Die("unknown argument " + s);
   }
@@ -371,11 +381,100 @@ int RunWrite(const Args& a) {
   return 0;
 }
 
+// ---- share: a long reader and a writer in two processes --------------------
+
+rt::Text InsertStatement(const bench::Person& p, const rt::Text& adder) {
+  rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
+  return Gbk(u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('") +
+         text::Utf16ToGbk(p.name) + "'," + (p.male ? "true" : "false") + ",'" + text::Utf16ToGbk(p.profile) + "','" +
+         date + "','" + adder + "',?)";
+}
+
+// The reader: the whole table, walked at a pace that makes it last the
+// given time; its record set keeps one state all along.
+int ShareReader(const Args& a, int ready_fd) {
+  uint32_t expected = 0;
+  {
+    auto db = OpenDb(a, true);
+    std::unique_ptr<mdb::Table> t;
+    Check(db->OpenTable(u"用户信息表", &t), "open table");
+    expected = t->row_count();
+  }
+  vorta::DatabaseUnit unit;
+  if (!unit.OpenMdb(text::Utf8ToGbk(a.file), text::Utf8ToGbk(a.password))) Die("reader: " + unit.last_error());
+  int rs = unit.Query(Gbk(u"select * from [用户信息表]"));
+  if (rs == 0) Die("reader: " + unit.last_error());
+  unit.MoveFirst(rs);
+  char c = 1;
+  if (::write(ready_fd, &c, 1) != 1) Die("reader: cannot signal");
+  const rt::Text kName = Gbk(u"姓名"), kBirth = Gbk(u"出生日期");
+  const auto start = Clock::now();
+  long rows = 0;
+  while (!unit.IsAfterLast(rs)) {
+    vorta::ToText(unit.ReadField(rs, kName));
+    vorta::ToText(unit.ReadField(rs, kBirth));
+    unit.MoveNext(rs);
+    ++rows;
+    const double due_ms = a.seconds * 1000.0 * rows / std::max<uint32_t>(expected, 1);
+    const double ahead = due_ms - MsSince(start);
+    if (ahead > 1) std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(ahead * 1000)));
+  }
+  unit.CloseRecordSet(rs);
+  std::printf("RESULT share.reader-seconds %.1f %ld\n", MsSince(start) / 1000, rows);
+  std::printf("RESULT share.reader-saw-one-state %d %ld\n", rows == static_cast<long>(expected) ? 1 : 0, rows);
+  std::fflush(stdout);
+  return 0;
+}
+
+int RunShare(const Args& a) {
+  const size_t photo_bytes = static_cast<size_t>(a.photo_kb) * 1024;
+  const int64_t floor = MaxId(a);
+  int ready[2];
+  if (::pipe(ready) != 0) Die("pipe");
+  std::fflush(stdout);
+  const pid_t pid = ::fork();
+  if (pid < 0) Die("fork");
+  if (pid == 0) std::_Exit(ShareReader(a, ready[1]));
+  char c = 0;
+  if (::read(ready[0], &c, 1) != 1) Die("the reader did not start");
+
+  vorta::DatabaseUnit unit;
+  if (!unit.OpenMdb(text::Utf8ToGbk(a.file), text::Utf8ToGbk(a.password))) Die("open failed: " + unit.last_error());
+  const rt::Text adder = Gbk(u"张三");
+  std::vector<double> each;
+  long failures = 0;
+  const auto start = Clock::now();
+  for (long i = 0; i < a.count; ++i) {
+    const double due_ms = a.seconds * 1000.0 * i / std::max(a.count, 1L);
+    const double ahead = due_ms - MsSince(start);
+    if (ahead > 1) std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(ahead * 1000)));
+    bench::Person p = bench::MakePerson(3000000 + i, 1, photo_bytes);
+    const auto t = Clock::now();
+    if (!unit.ExecuteSql(InsertStatement(p, adder), &p.photo)) {
+      ++failures;
+      std::fprintf(stderr, "insert %ld failed: %s\n", i, unit.last_error().c_str());
+    }
+    each.push_back(MsSince(t));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("the reader failed");
+  std::printf("RESULT share.insert-median-ms %.3f %ld\n", Median(each), a.count);
+  std::printf("RESULT share.insert-max-ms %.3f %ld\n", each.empty() ? 0 : *std::max_element(each.begin(), each.end()),
+              a.count);
+  std::printf("RESULT share.insert-failures %ld %ld\n", failures, a.count);
+  // Leave the file as it was for the next run.
+  for (int64_t id : IdsAbove(&unit, floor))
+    if (!unit.ExecuteSql(Gbk(u"delete from [用户信息表]  where  [ID]=") + std::to_string(id), nullptr))
+      Die("cleanup failed: " + unit.last_error());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: usermgr-bench scan|read|write FILE [--reps N] [--count N] [--photo-kb KB] [--password P]\n");
+    std::fprintf(stderr, "usage: usermgr-bench scan|read|write|share FILE [--reps N] [--count N] [--photo-kb KB] [--seconds S] [--password P]\n");
     return 2;
   }
   std::string cmd = argv[1];
@@ -383,5 +482,6 @@ int main(int argc, char** argv) {
   if (cmd == "scan") return RunScan(a);
   if (cmd == "read") return RunRead(a);
   if (cmd == "write") return RunWrite(a);
+  if (cmd == "share") return RunShare(a);
   Die("unknown command " + cmd);
 }
