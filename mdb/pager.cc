@@ -153,7 +153,9 @@ class PagerImpl : public Pager {
       return Status::OK();
     }
     MDB_RETURN_IF_ERROR(WaitWriter(options_.busy_timeout_ms));
-    Status s = ExcludeOtherPrograms();
+    Status s = Retract();
+    if (!s.ok()) s = Status::IOError("the journal of " + path_ + " cannot be written: " + s.message());
+    if (s.ok()) s = ExcludeOtherPrograms();
     if (s.ok()) s = nread_ == 0 ? StartSnapshot() : MoveToLatest();
     if (s.ok() && !broken_.ok()) {
       // A failed write or sync: the file may not hold what the journal says
@@ -163,7 +165,7 @@ class PagerImpl : public Pager {
     }
     if (!s.ok()) {
       lock_->UnblockJoins();
-      ReleaseWriter();
+      if (unretracted_ == 0) ReleaseWriter();
       if (nread_ == 0) EndSnapshot();
       return s;
     }
@@ -745,10 +747,8 @@ class PagerImpl : public Pager {
     if (!s.ok()) {
       // The record might reach the disk later all the same: take its mark
       // off, so that no recovery ever applies a commit reported as failed.
-      uint8_t zero[journal::kSector] = {};
-      Status z = lf->Write(offset, zero, sizeof zero);
-      if (z.ok()) z = lf->Sync();
-      if (!z.ok()) broken_ = Status::IOError("the journal of " + path_ + " cannot be written: " + z.message());
+      unretracted_ = offset;
+      Retract();  // else tried again before the next write
       return Status::IOError("the changes were not saved: " + s.message());
     }
     // From here on the commit stands whatever fails: the journal holds it.
@@ -791,6 +791,18 @@ class PagerImpl : public Pager {
       OverlayAfter(header_.durable);
     }
     return Status::OK();
+  }
+
+  // Zeroes the head of a record whose commit failed, synced. Until that
+  // works the writer lock stays held, so that nobody takes the record for a
+  // crashed writer's and applies it.
+  Status Retract() {
+    if (unretracted_ == 0) return Status::OK();
+    uint8_t zero[journal::kSector] = {};
+    Status z = lock_->file()->Write(unretracted_, zero, sizeof zero);
+    if (z.ok()) z = lock_->file()->Sync();
+    if (z.ok()) unretracted_ = 0;
+    return z;
   }
 
   // Makes every record durable in the file: sync it, then say so.
@@ -836,7 +848,7 @@ class PagerImpl : public Pager {
     }
     if (Journaled()) {
       lock_->UnblockJoins();
-      ReleaseWriter();
+      if (unretracted_ == 0) ReleaseWriter();
     }
     if (nread_ == 0) EndSnapshot();
   }
@@ -985,6 +997,7 @@ class PagerImpl : public Pager {
   // Leaves the file whole without a journal when nobody else needs it.
   void Close() {
     if (!Journaled()) return;
+    Retract();
     if (writable_ && lock_->joined() && WaitWriter(kCloseWaitMs).ok()) {
       if (RefreshHeader().ok() && broken_.ok() && LastSeq() == header_.applied && Checkpoint().ok() &&
           salt_ != 0 && !reader_mark_ && lock_->file()->Lock(lockfile::kReaderMarkByte, 1, true).ok()) {
@@ -1056,6 +1069,7 @@ class PagerImpl : public Pager {
   int nread_ = 0;
   bool in_write_ = false;
   bool reader_mark_ = false, writer_ = false, holding_restart_ = false;
+  uint64_t unretracted_ = 0;  // where a failed commit's record may still count
 
   // The journal as last read.
   journal::Header header_;

@@ -400,6 +400,37 @@ TEST(PagerFaultTest, EachFailingOperation) {
   EXPECT_GT(failures, 0);
 }
 
+// A commit whose record did not sync was reported as failed: it must never
+// count, even when the record reached the file and taking it back fails too.
+// Meanwhile the pager keeps the writer lock, so nobody applies it.
+TEST(PagerFaultTest, AFailedCommitNeverCounts) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  Reset(path, MakeDb(kBasePages));
+  FaultInjectionEnv env(Env::Default());
+  mdb::PagerOptions quick;
+  quick.busy_timeout_ms = 200;
+  std::unique_ptr<Pager> p, other;
+  ASSERT_TRUE(Pager::Open(&env, path, true, &p).ok());
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, quick, &other).ok());
+  env.ResetCounters();
+  env.FailNth(Op::kSync, 1);   // the record's
+  env.FailNth(Op::kWrite, 3);  // the journal's header, the record, then taking it back
+  EXPECT_TRUE(BigChange(p.get()).IsIOError());
+  EXPECT_EQ(GetPage(other.get(), 1), MakePage(1, 0));
+  EXPECT_EQ(other->page_count(), kBasePages);
+  EXPECT_EQ(other->BeginWrite().code(), Status::Code::kBusy);
+  // The failing pager takes it back before it writes again.
+  env.ResetCounters();
+  ASSERT_TRUE(p->BeginWrite().ok());
+  p->Rollback();
+  other.reset();
+  p.reset();
+  Status s;
+  EXPECT_EQ(ReadThroughPager(Env::Default(), path, true, &s), MakeDb(kBasePages));
+  EXPECT_TRUE(s.ok()) << s.ToString();
+}
+
 TEST(PagerFaultTest, ReadErrorsAreReported) {
   TempDir dir;
   const std::string path = dir.File("a.mdb");
