@@ -34,6 +34,7 @@ class File {
   virtual bool IsNamed(const std::string& path) { return true; }
 };
 
+// An Env outlives every File, Pager and Database made with it.
 class Env {
  public:
   virtual ~Env() = default;

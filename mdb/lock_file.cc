@@ -207,18 +207,6 @@ void LockFile::UnblockJoins() {
   probing_ = false;
 }
 
-Status LockFile::FindForeignUser(User* foreign, bool* found) {
-  *found = false;
-  UnblockJoins();
-  Status s = file_->Lock(kProbeByte, 1, true);
-  if (s.code() == Status::Code::kBusy) return Status::OK();  // another open is writing: it checks for itself
-  MDB_RETURN_IF_ERROR(s);
-  probing_ = true;
-  s = Probe(foreign, found);
-  UnblockJoins();
-  return s;
-}
-
 bool LockFile::AloneForRemoval() {
   User other;
   bool found = false;

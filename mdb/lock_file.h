@@ -70,17 +70,14 @@ class LockFile {
   Status BlockJoins(User* foreign, bool* found);
   void UnblockJoins();
   bool blocking() const { return probing_; }
-  // The same question without keeping anything locked; *found stays false
-  // when another open of this engine is asking at the same moment.
-  Status FindForeignUser(User* foreign, bool* found);
   // The file stays when this open leaves: its journal still matters.
   void KeepFile() { keep_ = true; }
-  // True when no other open of the database holds a slot (this engine's
-  // or another program's); then, on POSIX, the slots stay locked until
-  // the file is closed.
-  bool AloneForRemoval();
 
  private:
+  // True when no other open of the database holds a slot (this engine's
+  // or another program's); then the slots stay locked until the file is
+  // closed.
+  bool AloneForRemoval();
   LockFile(Env* env, std::string path, std::unique_ptr<File> file) : env_(env), path_(std::move(path)), file_(std::move(file)) {}
   Status TakeSlot(const Options& options, bool* taken);
   Status ReadEntry(int slot, User* user);

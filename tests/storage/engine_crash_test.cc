@@ -143,11 +143,11 @@ TEST_P(EngineCrashTest, EveryWritePointOfEveryStatement) {
     std::string before, after;
     int total = 0;
     {
+      FaultInjectionEnv counting(Env::Default());  // outlives the database
       std::unique_ptr<Database> db;
       ASSERT_TRUE(OpenDb(Env::Default(), path, &db).ok());
       ASSERT_TRUE(Dump(db.get(), &before).ok());
       db.reset();
-      FaultInjectionEnv counting(Env::Default());
       ASSERT_TRUE(OpenDb(&counting, path, &db).ok());
       counting.ResetCounters();
       s = step.run(db.get());
