@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 #include "mdb/jet4.h"
 #include "mdb/rc4.h"
@@ -31,18 +32,24 @@ class EncodedPager : public Pager {
   }
   void EndRead() override {
     inner_->EndRead();
-    if (reads_ > 0 && --reads_ == 0 && !inner_->in_write()) plain_.clear();
+    if (reads_ > 0 && --reads_ == 0 && !inner_->in_write()) {
+      plain_.clear();
+      retired_.clear();
+    }
   }
+  // A write inside a read sees the latest state (the file pager moves the
+  // read on): what was deciphered before goes, but stays valid until the
+  // read ends.
   Status BeginWrite() override {
-    if (!active()) plain_.clear();
+    Retire();
     return inner_->BeginWrite();
   }
   Status Commit() override {
-    plain_.clear();
+    Retire();
     return inner_->Commit();
   }
   void Rollback() override {
-    plain_.clear();
+    Retire();
     inner_->Rollback();
   }
   bool in_write() const override { return inner_->in_write(); }
@@ -80,14 +87,21 @@ class EncodedPager : public Pager {
     return Put(*page, zeros);
   }
   uint32_t page_count() const override { return inner_->page_count(); }
+  std::vector<std::string> notes() const override { return inner_->notes(); }
 
  private:
   bool active() const { return reads_ > 0 || inner_->in_write(); }
+  void Retire() {
+    if (reads_ > 0)
+      for (auto& [p, buf] : plain_) retired_.push_back(std::move(buf));
+    plain_.clear();
+  }
 
   std::unique_ptr<Pager> inner_;
   uint32_t key_;
   int reads_ = 0;
   std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> plain_;
+  std::vector<std::unique_ptr<uint8_t[]>> retired_;
 };
 
 }  // namespace
