@@ -126,14 +126,29 @@ fi
 # glyphs, and give every program a virtual desktop (frames and title bars
 # drawn even without a window manager).
 # The stamp names the set-up's version: a newer one is applied to old prefixes.
-setup_version=8
+setup_version=9
 if [ "$(cat "$prefix/.usermgr-ready" 2>/dev/null)" != "$setup_version" ]; then
   echo "run.sh: setting up the Wine prefix $prefix (once, about 20 s)" >&2
   timeout 300 "$loader" wineboot -i >/dev/null 2>&1 9>&-
-  # Dialog texts use Tahoma (Latin, shipped with Wine) linked to a font with
-  # Chinese glyphs for the characters Tahoma lacks.
-  cjk_face="WenQuanYi Zen Hei"
-  links=("wqy-zenhei.ttc,WenQuanYi Zen Hei")
+  # Wine's own fonts (Debian's fonts-wine): Marlett draws the caption buttons,
+  # Tahoma the captions and dialogs. This Wine does not look for them where
+  # the package puts them, so the prefix gets copies in its fonts folder.
+  wine_fonts=/usr/share/wine/fonts
+  if [ -d "$wine_fonts" ]; then
+    mkdir -p "$prefix/drive_c/windows/Fonts"
+    cp -f "$wine_fonts"/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null
+  else
+    echo "run.sh: $wine_fonts is missing (package fonts-wine): caption buttons show as letters" >&2
+  fi
+  # Dialog texts use Tahoma linked to a font with Chinese glyphs for the
+  # characters Tahoma lacks. WenQuanYi Micro Hei keeps every stroke at 12 px
+  # (Zen Hei's small sizes lose some); Zen Hei stays as the fallback.
+  cjk_face="WenQuanYi Micro Hei"
+  links=("wqy-microhei.ttc,WenQuanYi Micro Hei" "wqy-zenhei.ttc,WenQuanYi Zen Hei")
+  if ! fc-list 2>/dev/null | grep -q 'WenQuanYi Micro Hei'; then
+    cjk_face="WenQuanYi Zen Hei"
+    links=("wqy-zenhei.ttc,WenQuanYi Zen Hei")
+  fi
   # REG_MULTI_SZ in a REGEDIT4 file: each text's bytes in hex and a NUL, then a NUL.
   link=$(printf '%s\0' "${links[@]}" | od -An -tx1 -v | tr -s ' \n' ' ' |
     sed -E 's/^ //; s/ $//; s/ /,/g; s/$/,00/')
