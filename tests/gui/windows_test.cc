@@ -506,6 +506,45 @@ TEST(ListView, CurrentRowAndItsEvent) {
   EXPECT_TRUE(TakeEvents().empty());
 }
 
+// The control asks its window for rows when the user types in it: titles
+// that begin with the letters, of either case, from the start row on; or a
+// row value. Nothing found is -1, never row 0.
+TEST(ListView, AnswersFindItemForTyping) {
+  Loaded w(WindowId::Admin);
+  const rt::ControlRef list{WindowId::Admin, "超级列表框1"};
+  HWND hwnd = ControlHwnd(WindowId::Admin, "超级列表框1");
+  rt::InsertItem(list, "Zhang", 10);
+  rt::InsertItem(list, "李四", 20);
+  rt::InsertItem(list, "zhao", 30);
+  rt::InsertItem(list, "王五", 40);
+  Pump();
+  auto find = [&](int start, UINT flags, const std::wstring& text, LPARAM value = 0) {
+    NMLVFINDITEMW nm = {};
+    nm.hdr.hwndFrom = hwnd;
+    nm.hdr.idFrom = GetDlgCtrlID(hwnd);
+    nm.hdr.code = LVN_ODFINDITEMW;
+    nm.iStart = start;
+    nm.lvfi.flags = flags;
+    nm.lvfi.psz = text.c_str();
+    nm.lvfi.lParam = value;
+    return static_cast<int>(
+        SendMessageW(GetParent(hwnd), WM_NOTIFY, nm.hdr.idFrom, reinterpret_cast<LPARAM>(&nm)));
+  };
+  const UINT prefix = LVFI_STRING | LVFI_PARTIAL;
+  EXPECT_EQ(find(0, prefix, L"zh"), 0);
+  EXPECT_EQ(find(1, prefix, L"zh"), 2);
+  EXPECT_EQ(find(3, prefix, L"zh"), -1);
+  EXPECT_EQ(find(3, prefix | LVFI_WRAP, L"zh"), 0);
+  EXPECT_EQ(find(9, prefix | LVFI_WRAP, L"ZHA"), 0);
+  EXPECT_EQ(find(0, prefix, Wide("王")), 3);
+  EXPECT_EQ(find(0, prefix | LVFI_WRAP, L"Q"), -1);
+  EXPECT_EQ(find(0, LVFI_STRING, L"ZHAO"), 2);
+  EXPECT_EQ(find(0, LVFI_STRING, L"zha"), -1);
+  EXPECT_EQ(find(0, LVFI_PARAM, L"", 30), 2);
+  EXPECT_EQ(find(0, LVFI_PARAM, L"", 31), -1);
+  EXPECT_LT(rt::GetProperty(list, Prop::CurrentRow).integer(), 0);
+}
+
 TEST(ListView, ListsWithoutBindingRunNothing) {
   Loaded w(WindowId::Admin);
   TakeEvents();

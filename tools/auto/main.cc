@@ -27,6 +27,7 @@
 //   set-date CONTROL YYYY-MM-DD          expect-date CONTROL YYYY-MM-DD|today
 //   check CONTROL on|off                 expect-check CONTROL on|off
 //   click CONTROL            key CONTROL enter|tab|escape  expect-focus CONTROL
+//   type CONTROL TEXT        (the characters as typed on the keyboard)
 //   select-row LIST ROW      expect-rows LIST N            expect-cell LIST ROW COL TEXT
 //   expect-columns LIST CAPTION WIDTH [CAPTION WIDTH]...
 //   file-dialog PATH         screenshot FILE.png
@@ -619,6 +620,10 @@ void Runner::Do(const std::vector<std::string>& a) {
       if (vk == 0) Fail("unknown key " + a[2]);
       PostMessageW(c, WM_KEYDOWN, vk, 1);
       PostMessageW(c, WM_KEYUP, vk, 1 | (3u << 30));
+      Sleep(100);
+    } else if (cmd == "type") {
+      Need(a, 3, "type CONTROL TEXT");
+      for (wchar_t ch : W(a[2])) PostMessageW(c, WM_CHAR, ch, 1);
       Sleep(100);
     } else if (cmd == "expect-focus") {
       DWORD thread = GetWindowThreadProcessId(c, nullptr);

@@ -11,6 +11,10 @@ namespace vorta::win {
 
 namespace {
 
+#ifndef LVFI_SUBSTRING
+constexpr UINT LVFI_SUBSTRING = 0x0004;  // newer headers: the same as LVFI_PARTIAL
+#endif
+
 // Posted to a list view after rows were appended: tells it the row count once
 // the handler has returned, if nothing else has done so by then.
 constexpr UINT kFlushRows = WM_APP + 1;
@@ -159,6 +163,38 @@ void ListView::OnGetDispInfo(NMLVDISPINFOW* di) {
   size_t n = std::min(text.size(), static_cast<size_t>(di->item.cchTextMax - 1));
   if (n > 0) memcpy(di->item.pszText, text.data(), n * sizeof(wchar_t));
   di->item.pszText[n] = L'\0';
+}
+
+int ListView::OnFindItem(const NMLVFINDITEMW& find) const {
+  const LVFINDINFOW& fi = find.lvfi;
+  const size_t rows = model_.rows();
+  bool by_value = (fi.flags & LVFI_PARAM) != 0;
+  bool by_text = !by_value && (fi.flags & (LVFI_STRING | LVFI_PARTIAL | LVFI_SUBSTRING)) && fi.psz != nullptr;
+  if (rows == 0 || (!by_value && !by_text)) return -1;
+  bool wrap = (fi.flags & LVFI_WRAP) != 0;
+  size_t start = find.iStart > 0 ? static_cast<size_t>(find.iStart) : 0;
+  if (start >= rows) {
+    if (!wrap) return -1;
+    start = 0;
+  }
+  // Titles begin with the text (partial) or equal it, letters of either case
+  // alike, as the control compares its own rows.
+  bool prefix = (fi.flags & (LVFI_PARTIAL | LVFI_SUBSTRING)) != 0;
+  const int key_length = by_text ? lstrlenW(fi.psz) : 0;
+  size_t count = wrap ? rows : rows - start;
+  for (size_t k = 0; k < count; ++k) {
+    size_t row = (start + k) % rows;
+    if (by_value) {
+      if (model_.values[row] == static_cast<int32_t>(fi.lParam)) return static_cast<int>(row);
+      continue;
+    }
+    std::wstring title = Wide(model_.cell(row, 0));
+    int length = static_cast<int>(title.size());
+    if (prefix ? length < key_length : length != key_length) continue;
+    if (CompareStringOrdinal(title.c_str(), key_length, fi.psz, key_length, TRUE) == CSTR_EQUAL)
+      return static_cast<int>(row);
+  }
+  return -1;
 }
 
 bool ListView::GainsSelection(const NMLISTVIEW& nm) {

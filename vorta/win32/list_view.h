@@ -40,6 +40,10 @@ class ListView {
 
   // Notifications the control sends its parent.
   void OnGetDispInfo(NMLVDISPINFOW* di);
+  // The row a search asks for (typing in the list looks for a title that
+  // begins with the letters typed), or -1 when none matches. Unanswered, the
+  // control would take row 0.
+  int OnFindItem(const NMLVFINDITEMW& find) const;
   // Whether a change makes a row the selected one it was not before.
   static bool GainsSelection(const NMLISTVIEW& nm);
 

@@ -405,6 +405,11 @@ LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, L
           if (c.hwnd == hdr->hwndFrom && c.list) c.list->OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(lp));
         return 0;
       }
+      if (hdr->code == LVN_ODFINDITEMW) {
+        for (Control& c : w->controls)
+          if (c.hwnd == hdr->hwndFrom && c.list) return c.list->OnFindItem(*reinterpret_cast<NMLVFINDITEMW*>(lp));
+        return -1;
+      }
       if (hdr->code != LVN_ITEMCHANGED) break;
       // Only a row that has just become the selected one counts.
       if (!ListView::GainsSelection(*reinterpret_cast<NMLISTVIEW*>(lp))) break;
