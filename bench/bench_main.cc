@@ -58,7 +58,7 @@ long PeakRssKb() {
   return u.ru_maxrss;
 }
 
-rt::Text Gbk(const char16_t* s) { return text::Utf16ToGbk(s); }
+rt::Text Gbk(const char16_t* s) { return text::Utf16ToGb18030(s); }
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "usermgr-bench: %s\n", what.c_str());
@@ -224,7 +224,7 @@ long UnitFill(vorta::DatabaseUnit* unit, const rt::Text& sql) {
 }
 
 int RunRead(const Args& a) {
-  const rt::Text path = text::Utf8ToGbk(a.file), password = text::Utf8ToGbk(a.password);
+  const rt::Text path = text::Utf8ToGb18030(a.file), password = text::Utf8ToGb18030(a.password);
   std::vector<Case> cases;
 
   // Open with the password and log in, as the program starts.
@@ -268,7 +268,7 @@ int RunRead(const Args& a) {
   for (const Stmt& s : stmts) {
     cases.push_back(Measure(std::string(s.name) + ".engine.list-columns", a.reps,
                             [&] { return EngineWalk(db.get(), s.sql, false); }));
-    rt::Text gbk = text::Utf16ToGbk(s.sql);
+    rt::Text gbk = text::Utf16ToGb18030(s.sql);
     cases.push_back(Measure(std::string(s.name) + ".unit.list-fill", a.reps, [&] { return UnitFill(&unit, gbk); }));
   }
   for (const Case& c : cases) std::printf("RESULT %s %.3f %ld\n", c.name.c_str(), c.median_ms, c.rows);
@@ -344,15 +344,15 @@ int RunWrite(const Args& a) {
 
   int64_t floor = MaxId(a);
   vorta::DatabaseUnit unit;
-  if (!unit.OpenMdb(text::Utf8ToGbk(a.file), text::Utf8ToGbk(a.password))) Die("open failed: " + unit.last_error());
+  if (!unit.OpenMdb(text::Utf8ToGb18030(a.file), text::Utf8ToGb18030(a.password))) Die("open failed: " + unit.last_error());
   const rt::Text adder = Gbk(u"张三");
 
   Rate ins = Timed(a.count, [&](long i) {
     bench::Person p = bench::MakePerson(1000000 + i, 1, photo_bytes);
     rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
     rt::Text sql = Gbk(u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('") +
-                   text::Utf16ToGbk(p.name) + "'," + (p.male ? "true" : "false") + ",'" +
-                   text::Utf16ToGbk(p.profile) + "','" + date + "','" + adder + "',?)";
+                   text::Utf16ToGb18030(p.name) + "'," + (p.male ? "true" : "false") + ",'" +
+                   text::Utf16ToGb18030(p.profile) + "','" + date + "','" + adder + "',?)";
     if (!unit.ExecuteSql(sql, &p.photo)) Die("insert failed: " + unit.last_error());
   });
   PrintRate("insert", ins);
@@ -364,8 +364,8 @@ int RunWrite(const Args& a) {
   Rate upd = Timed(a.count, [&](long i) {
     bench::Person p = bench::MakePerson(2000000 + i, 1, photo_bytes);
     rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
-    rt::Text sql = Gbk(u"update  [用户信息表] set [姓名]='") + text::Utf16ToGbk(p.name) + Gbk(u"',[性别]=") +
-                   (p.male ? "true" : "false") + Gbk(u",[个人简介]='") + text::Utf16ToGbk(p.profile) +
+    rt::Text sql = Gbk(u"update  [用户信息表] set [姓名]='") + text::Utf16ToGb18030(p.name) + Gbk(u"',[性别]=") +
+                   (p.male ? "true" : "false") + Gbk(u",[个人简介]='") + text::Utf16ToGb18030(p.profile) +
                    Gbk(u"',[出生日期]='") + date + Gbk(u"',[添加者]='") + adder + Gbk(u"',[照片]=? where [ID]=") +
                    std::to_string(ids[i]);
     if (!unit.ExecuteSql(sql, &p.photo)) Die("update failed: " + unit.last_error());

@@ -8,7 +8,7 @@ namespace data {
 
 // A text for a place between apostrophes: each apostrophe doubled, nothing
 // else touched ("%" and "_" stay wildcards in a like pattern). An apostrophe
-// byte is never the trail byte of a GBK character, so bytewise is safe.
+// byte is never part of a multi-byte GB18030 character, so bytewise is safe.
 rt::Text Quoted(const rt::Text& text);
 
 // The bare word for [性别]: "true" exactly when the sex text is "男".

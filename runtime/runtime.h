@@ -13,7 +13,7 @@
 
 namespace rt {
 
-// A control is addressed by its window and its name. Names are GBK texts
+// A control is addressed by its window and its name. Names are texts
 // unique within their window only.
 struct ControlRef {
   WindowId window;
@@ -142,7 +142,7 @@ inline int GetHour(DateTime d) { return Current().DatePart(d, 'h'); }
 inline int GetMinute(DateTime d) { return Current().DatePart(d, 'n'); }
 inline int GetSecond(DateTime d) { return Current().DatePart(d, 's'); }
 
-// Whole file as a byte block; empty when it cannot be read. The name is GBK.
+// Whole file as a byte block; empty when it cannot be read.
 inline Bytes ReadFile(const Text& file_name) { return Current().ReadFile(file_name); }
 
 }  // namespace rt

@@ -1,4 +1,4 @@
-// Values that cross between the handlers and the runtime: GBK text, byte
+// Values that cross between the handlers and the runtime: text, byte
 // blocks, date-times and the tagged value that ReadField and GetProperty give.
 #pragma once
 
@@ -8,7 +8,9 @@
 
 namespace rt {
 
-// GBK (code page 936) bytes. An absent text is the empty text.
+// GB18030 bytes: the superset of GBK (code page 936) that holds every Unicode
+// character; a GBK text is a GB18030 text with the same bytes (the program's
+// literals are compiled as GBK). An absent text is the empty text.
 using Text = std::string;
 
 // A counted block of bytes (a photo: the complete bytes of an image file).

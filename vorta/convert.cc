@@ -125,10 +125,10 @@ rt::Bytes ReadFile(const rt::Text& name) {
   rt::Bytes out;
   if (name.empty()) return out;
 #ifdef _WIN32
-  std::u16string wide = text::GbkToUtf16(name);
+  std::u16string wide = text::Gb18030ToUtf16(name);
   FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb");
 #else
-  FILE* f = std::fopen(text::GbkToUtf8(name).c_str(), "rb");
+  FILE* f = std::fopen(text::Gb18030ToUtf8(name).c_str(), "rb");
 #endif
   if (f == nullptr) return out;
   try {

@@ -25,7 +25,7 @@ rt::Bytes ToBinary(const rt::Value& v);
 // date-time outside the years 100 to 9999.
 int DatePart(rt::DateTime d, char part);
 
-// The whole file, or an empty block when it cannot be read. name is GBK.
+// The whole file, or an empty block when it cannot be read.
 rt::Bytes ReadFile(const rt::Text& name);
 
 }  // namespace vorta

@@ -31,7 +31,7 @@ rt::Value ToRuntime(const mdb::Value& v, mdb::ColumnType type) {
       return rt::Value::FromFloat(units / 10000.0);
     }
     case 5: return rt::Value::FromDate(rt::DateTime{std::get<mdb::Date>(v).oa});
-    case 6: return rt::Value::FromText(text::Utf16ToGbk(std::get<std::u16string>(v)));
+    case 6: return rt::Value::FromText(text::Utf16ToGb18030(std::get<std::u16string>(v)));
     case 7: return rt::Value::FromBytes(std::get<mdb::Binary>(v).bytes);
     case 8: {
       const uint8_t* b = std::get<mdb::Guid>(v).bytes;
@@ -67,9 +67,9 @@ DatabaseUnit::~DatabaseUnit() { CloseDatabase(); }
 bool DatabaseUnit::OpenMdb(const rt::Text& file, const rt::Text& password) {
   CloseDatabase();
   mdb::OpenOptions options;
-  options.password = text::GbkToUtf16(password);
+  options.password = text::Gb18030ToUtf16(password);
   std::unique_ptr<mdb::Database> db;
-  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), text::GbkToUtf8(file), options, &db);
+  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), text::Gb18030ToUtf8(file), options, &db);
   if (!s.ok()) {
     last_error_ = s.ToString();
     return false;
@@ -93,7 +93,7 @@ int DatabaseUnit::Query(const rt::Text& sql) {
     return 0;
   }
   std::unique_ptr<mdb::RecordSet> rs;
-  mdb::Status s = mdb::ExecuteQuery(db_.get(), text::GbkToUtf16(sql), &rs);
+  mdb::Status s = mdb::ExecuteQuery(db_.get(), text::Gb18030ToUtf16(sql), &rs);
   if (!s.ok()) {
     last_error_ = s.ToString();
     return 0;
@@ -136,7 +136,7 @@ bool DatabaseUnit::IsAfterLast(int rs) {
 int DatabaseUnit::ColumnOf(OpenSet* open, const rt::Text& column) {
   for (const auto& [name, c] : open->columns)
     if (name == column) return c;
-  int c = open->set->ColumnIndex(text::GbkToUtf16(column));
+  int c = open->set->ColumnIndex(text::Gb18030ToUtf16(column));
   // A program that builds names on the fly must not grow this without end.
   if (open->columns.size() < 64) open->columns.emplace_back(column, c);
   return c;
@@ -151,7 +151,7 @@ rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) {
   mdb::RecordSet* set = it->second.set.get();
   int c = ColumnOf(&it->second, column);
   if (c < 0) {
-    last_error_ = "no column '" + text::GbkToUtf8(column) + "' in the record set";
+    last_error_ = "no column '" + text::Gb18030ToUtf8(column) + "' in the record set";
     return rt::Value();
   }
   if (set->AtEnd()) {
@@ -180,7 +180,7 @@ bool DatabaseUnit::ExecuteSql(const rt::Text& sql, const rt::Bytes* param) {
   mdb::Binary blob;
   if (param) blob.bytes = *param;
   int64_t rows = 0;
-  mdb::Status s = mdb::ExecuteStatement(db_.get(), text::GbkToUtf16(sql), param ? &blob : nullptr, &rows);
+  mdb::Status s = mdb::ExecuteStatement(db_.get(), text::Gb18030ToUtf16(sql), param ? &blob : nullptr, &rows);
   if (!s.ok()) {
     last_error_ = s.ToString();
     return false;

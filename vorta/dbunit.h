@@ -1,5 +1,5 @@
 // The database unit (外部数据库): one connection to an MDB file and the record
-// sets opened on it. Texts cross in GBK; the engine works in UTF-16.
+// sets opened on it. Texts cross in GB18030; the engine works in UTF-16.
 #pragma once
 
 #include <map>
@@ -24,7 +24,7 @@ class DatabaseUnit {
   DatabaseUnit(const DatabaseUnit&) = delete;
   DatabaseUnit& operator=(const DatabaseUnit&) = delete;
 
-  // Opens file (a GBK path) with the database password; closes any open one.
+  // Opens file (a path) with the database password; closes any open one.
   bool OpenMdb(const rt::Text& file, const rt::Text& password);
   // Releases every record set and the file; harmless when already closed.
   void CloseDatabase();
@@ -38,7 +38,7 @@ class DatabaseUnit {
   // unknown record set.
   bool IsAfterLast(int rs);
   // The current record's value of a column (name matched without regard to
-  // case): text -> Text (GBK); byte, integer, long -> Integer; single and
+  // case): text -> Text; byte, integer, long -> Integer; single and
   // double -> Float; currency and decimal -> Integer when whole, else Float;
   // yes/no -> Bool; date/time -> DateTime; binary and OLE -> Bytes;
   // replication ID -> Text "{...}". A NULL field, an unknown column or a
@@ -53,7 +53,7 @@ class DatabaseUnit {
 
  private:
   // A record set and the column numbers of the names already asked for, as
-  // the program spells them (GBK): a fill reads the same few names on every
+  // the program spells them: a fill reads the same few names on every
   // row, and the columns of a record set never change.
   struct OpenSet {
     std::unique_ptr<mdb::RecordSet> set;

@@ -1,5 +1,6 @@
 #include "vorta/text_codec.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -7,28 +8,62 @@ namespace text {
 
 namespace {
 
-#include "vorta/gbk_table.inc"
+struct FourByteRun {
+  uint32_t first;     // number of the run's first four-byte sequence
+  char16_t code;      // its code point
+};
 
-constexpr char16_t kReplacementGbk = u'?';
+#include "vorta/gb18030_table.inc"
+
+constexpr char16_t kReplacementByte = u'?';
 constexpr char16_t kReplacementUtf = 0xFFFD;
+// Four-byte numbers from here on carry lone surrogates (unassigned in GB18030).
+constexpr uint32_t kLoneSurrogateFirst = kFourByteBmpCount;
+constexpr uint32_t kSupplementaryFirst = 189000;  // 0x90308130 is U+10000
 
-// Unicode -> GBK bytes (two bytes big-endian, or one byte below 0x100);
-// 0 means unmapped. Built once from the decoding table, so both directions
-// always agree.
-const uint16_t* EncodeTable() {
-  static const std::unique_ptr<uint16_t[]> table = [] {
-    auto t = std::make_unique<uint16_t[]>(0x10000);
-    for (int i = 0; i < 0x80; ++i) t[i] = static_cast<uint16_t>(i);
-    t[0x20AC] = 0x80;
-    t[0xF8F5] = 0xFF;
-    for (int lead = 0x81; lead <= 0xFE; ++lead)
-      for (int trail = 0x40; trail <= 0xFE; ++trail) {
-        uint16_t u = kGbkToUnicode[(lead - 0x81) * 191 + (trail - 0x40)];
-        if (u != 0 && t[u] == 0) t[u] = static_cast<uint16_t>(lead << 8 | trail);
-      }
+bool IsLead(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+bool IsDigit(uint8_t b) { return b >= 0x30 && b <= 0x39; }
+bool IsPairTrail(uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+// Code unit -> its bytes: below 0x10000 the pair (lead << 8 | trail) or an
+// ASCII byte, else 0x10000 + the four-byte number. Built once from the
+// decoding tables, so both directions always agree.
+const uint32_t* EncodeTable() {
+  static const std::unique_ptr<uint32_t[]> table = [] {
+    auto t = std::make_unique<uint32_t[]>(0x10000);
+    for (uint32_t i = 0; i < 0x80; ++i) t[i] = i;
+    for (uint32_t lead = 0x81; lead <= 0xFE; ++lead)
+      for (uint32_t trail = 0x40; trail <= 0xFE; ++trail)
+        if (trail != 0x7F)
+          t[kPairToUnicode[(lead - 0x81) * 190 + trail - 0x40 - (trail > 0x7F)]] = lead << 8 | trail;
+    constexpr size_t runs = sizeof kFourByteRuns / sizeof kFourByteRuns[0];
+    for (size_t r = 0; r < runs; ++r) {
+      uint32_t end = r + 1 < runs ? kFourByteRuns[r + 1].first : kFourByteBmpCount;
+      for (uint32_t n = kFourByteRuns[r].first; n < end; ++n)
+        t[kFourByteRuns[r].code + (n - kFourByteRuns[r].first)] = 0x10000 + n;
+    }
+    for (uint32_t s = 0; s < 0x800; ++s) t[0xD800 + s] = 0x10000 + kLoneSurrogateFirst + s;
     return t;
   }();
   return table.get();
+}
+
+// The code unit of a four-byte number below kSupplementaryFirst, or 0.
+char16_t FourByteBmp(uint32_t n) {
+  if (n >= kFourByteBmpCount) {
+    return n < kLoneSurrogateFirst + 0x800 ? static_cast<char16_t>(0xD800 + (n - kLoneSurrogateFirst)) : 0;
+  }
+  const FourByteRun* end = kFourByteRuns + sizeof kFourByteRuns / sizeof kFourByteRuns[0];
+  const FourByteRun* run = std::upper_bound(kFourByteRuns, end, n,
+                                            [](uint32_t v, const FourByteRun& r) { return v < r.first; }) - 1;
+  return static_cast<char16_t>(run->code + (n - run->first));
+}
+
+void WriteFourBytes(char* b, uint32_t n) {
+  b[3] = static_cast<char>(0x30 + n % 10), n /= 10;
+  b[2] = static_cast<char>(0x81 + n % 126), n /= 126;
+  b[1] = static_cast<char>(0x30 + n % 10), n /= 10;
+  b[0] = static_cast<char>(0x81 + n);
 }
 
 void AppendUtf8(std::string* out, uint32_t cp) {
@@ -51,62 +86,80 @@ void AppendUtf8(std::string* out, uint32_t cp) {
 
 }  // namespace
 
-std::u16string GbkToUtf16(std::string_view gbk) {
+std::u16string Gb18030ToUtf16(std::string_view in) {
   std::u16string out;
-  out.reserve(gbk.size());
-  for (size_t i = 0; i < gbk.size(); ++i) {
-    uint8_t b = static_cast<uint8_t>(gbk[i]);
+  out.reserve(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    uint8_t b = static_cast<uint8_t>(in[i]);
     if (b < 0x80) {
       out.push_back(b);
-    } else if (b == 0x80) {
-      out.push_back(0x20AC);
-    } else if (b == 0xFF) {
-      out.push_back(0xF8F5);
-    } else if (i + 1 < gbk.size()) {
-      uint8_t t = static_cast<uint8_t>(gbk[i + 1]);
-      if (t >= 0x40 && t <= 0xFE && t != 0x7F) {
-        uint16_t u = kGbkToUnicode[(b - 0x81) * 191 + (t - 0x40)];
-        out.push_back(u != 0 ? u : kReplacementGbk);
-        ++i;
-      } else {
-        out.push_back(kReplacementGbk);  // the trail byte is read on its own
-      }
-    } else {
-      out.push_back(kReplacementGbk);
+      continue;
     }
+    if (b == 0x80 || b == 0xFF) {
+      out.push_back(b == 0x80 ? u'\u20AC' : u'\uF8F5');
+      continue;
+    }
+    size_t left = in.size() - i - 1;
+    uint8_t t = left >= 1 ? static_cast<uint8_t>(in[i + 1]) : 0;
+    if (left >= 1 && IsPairTrail(t)) {
+      out.push_back(kPairToUnicode[(b - 0x81) * 190 + t - 0x40 - (t > 0x7F)]);
+      ++i;
+      continue;
+    }
+    if (left >= 3 && IsDigit(t) && IsLead(static_cast<uint8_t>(in[i + 2])) &&
+        IsDigit(static_cast<uint8_t>(in[i + 3]))) {
+      uint32_t n = (((b - 0x81) * 10u + (t - 0x30)) * 126u + (static_cast<uint8_t>(in[i + 2]) - 0x81)) * 10u +
+                   (static_cast<uint8_t>(in[i + 3]) - 0x30);
+      i += 3;
+      if (n >= kSupplementaryFirst && n < kSupplementaryFirst + 0x100000) {
+        uint32_t v = n - kSupplementaryFirst;
+        out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+      } else {
+        char16_t c = n < kSupplementaryFirst ? FourByteBmp(n) : 0;
+        out.push_back(c != 0 ? c : kReplacementByte);  // a number no character has
+      }
+      continue;
+    }
+    out.push_back(kReplacementByte);  // the next byte is read on its own
   }
   return out;
 }
 
-std::string Utf16ToGbk(std::u16string_view utf16) {
-  const uint16_t* table = EncodeTable();
-  // At most two bytes per unit, written in place: every text of every row a
-  // list shows comes through here.
-  std::string out(utf16.size() * 2, '\0');
-  char* o = out.data();
-  for (size_t i = 0; i < utf16.size(); ++i) {
-    char16_t c = utf16[i];
+std::string Utf16ToGb18030(std::u16string_view in) {
+  const uint32_t* table = EncodeTable();
+  // Written in place, two bytes a unit to begin with (every text of every
+  // row a list shows comes through here); the rare four-byte sequence makes
+  // room for itself.
+  std::string out(in.size() * 2, '\0');
+  size_t o = 0;
+  auto room = [&out, &o](size_t n) {
+    if (out.size() - o < n) out.resize(std::max(out.size() * 2, o + n));
+  };
+  for (size_t i = 0; i < in.size(); ++i) {
+    char16_t c = in[i];
     if (c < 0x80) {
-      *o++ = static_cast<char>(c);
+      room(1);
+      out[o++] = static_cast<char>(c);
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      ++i;  // a character beyond the BMP: none is in the code page
-      *o++ = '?';
+    uint32_t four;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+      four = kSupplementaryFirst + (static_cast<uint32_t>(c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+      ++i;
+    } else if (uint32_t g = table[c]; g < 0x10000) {
+      room(2);
+      out[o++] = static_cast<char>(g >> 8);
+      out[o++] = static_cast<char>(g & 0xFF);
       continue;
-    }
-    uint16_t g = table[c];
-    if (g == 0) {
-      *o++ = '?';
-    } else if (g < 0x100) {
-      *o++ = static_cast<char>(g);
     } else {
-      *o++ = static_cast<char>(g >> 8);
-      *o++ = static_cast<char>(g & 0xFF);
+      four = g - 0x10000;
     }
+    room(4);
+    WriteFourBytes(&out[o], four);
+    o += 4;
   }
-  out.resize(static_cast<size_t>(o - out.data()));
+  out.resize(o);
   return out;
 }
 

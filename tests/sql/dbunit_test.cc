@@ -1,4 +1,4 @@
-// The database unit as the program calls it: GBK texts in and out, record
+// The database unit as the program calls it: GB18030 texts in and out, record
 // sets by number, tagged field values.
 #include <gtest/gtest.h>
 
@@ -17,11 +17,12 @@ namespace fs = std::filesystem;
 std::string Fixture(const char* name) { return std::string(USERMGR_FIXTURES_DIR) + "/" + name; }
 
 fs::path TestDir() {
-  return fs::temp_directory_path() / fs::path(u"数据单元测试") /
+  return fs::temp_directory_path() / fs::path(u"数据单元测试-Zo\u00EB-\uD55C") /
          ::testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
-// A copy of a fixture under a directory with a Chinese name; returns its GBK path.
+// A copy of a fixture under a directory named in Chinese, and with letters
+// outside GBK; returns its path as the program gives it.
 rt::Text CopyToChineseDir(const char* name) {
   fs::path dir = TestDir();
   fs::create_directories(dir);
@@ -29,7 +30,7 @@ rt::Text CopyToChineseDir(const char* name) {
   fs::copy_file(Fixture(name), to, fs::copy_options::overwrite_existing);
   fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
   std::u8string utf8 = to.u8string();
-  return text::Utf8ToGbk(std::string(utf8.begin(), utf8.end()));
+  return text::Utf8ToGb18030(std::string(utf8.begin(), utf8.end()));
 }
 
 class DatabaseUnitTest : public ::testing::Test {
@@ -98,7 +99,7 @@ TEST_F(DatabaseUnitTest, EachRecordSetFindsItsOwnColumns) {
   db.CloseRecordSet(e);
 }
 
-TEST_F(DatabaseUnitTest, TextsCrossInGbk) {
+TEST_F(DatabaseUnitTest, TextsCrossInGb18030) {
   ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("jk_overflowTestV2000.mdb"), ""));
   ASSERT_TRUE(db.ExecuteSql("insert into Table1 (data1, data3) values ('王小明', '简介')", nullptr)) << db.last_error();
   int rs = db.Query("select * from [Table1] where [data1] = '王小明'");
@@ -107,6 +108,15 @@ TEST_F(DatabaseUnitTest, TextsCrossInGbk) {
   ASSERT_FALSE(db.IsAfterLast(rs));
   EXPECT_EQ(db.ReadField(rs, "data3"), rt::Value::FromText("简介"));
   EXPECT_TRUE(db.ReadField(rs, "data4").empty());  // NULL
+  db.CloseRecordSet(rs);
+  // Outside GBK: written and read back unchanged.
+  const rt::Text zoe = text::Utf16ToGb18030(u"Zo\u00EB \uD55C \U0001F600");
+  ASSERT_TRUE(db.ExecuteSql("insert into Table1 (data1, data3) values ('z', '" + zoe + "')", nullptr));
+  rs = db.Query("select * from [Table1] where [data3] = '" + zoe + "'");
+  ASSERT_GT(rs, 0) << db.last_error();
+  db.MoveFirst(rs);
+  ASSERT_FALSE(db.IsAfterLast(rs));
+  EXPECT_EQ(db.ReadField(rs, "data3"), rt::Value::FromText(zoe));
   db.CloseRecordSet(rs);
 }
 
@@ -131,7 +141,7 @@ TEST_F(DatabaseUnitTest, FailuresGiveZeroOrFalseAndAReason) {
   EXPECT_FALSE(db.OpenMdb(CopyToChineseDir("mr_password_V2000_with-password.mdb"), "wrong"));
   ASSERT_TRUE(db.OpenMdb(CopyToChineseDir("mr_password_V2000_with-password.mdb"), "password"));
   EXPECT_EQ(db.Query("select * from [不存在的表]"), 0);
-  EXPECT_NE(db.last_error().find(text::GbkToUtf8("不存在的表")), std::string::npos);  // UTF-8
+  EXPECT_NE(db.last_error().find(text::Gb18030ToUtf8("不存在的表")), std::string::npos);  // UTF-8
   EXPECT_EQ(db.Query("select * from Table1 where"), 0);
   int rs = db.Query("select * from Table1");
   EXPECT_GT(rs, 0);

@@ -33,7 +33,7 @@ class ProgramStatements : public ::testing::Test {
     options.password = u"580274";
     mdb::Status s = mdb::Database::Create(mdb::Env::Default(), path, options);
     ASSERT_TRUE(s.ok()) << s.ToString();
-    ASSERT_TRUE(db_.OpenMdb(text::Utf8ToGbk(path), "580274")) << db_.last_error();
+    ASSERT_TRUE(db_.OpenMdb(text::Utf8ToGb18030(path), "580274")) << db_.last_error();
   }
   void TearDown() override {
     db_.CloseDatabase();

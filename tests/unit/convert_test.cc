@@ -1,4 +1,5 @@
 #include "vorta/convert.h"
+#include "vorta/text_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -106,13 +107,19 @@ TEST(ReadFile, WholeFileOrEmpty) {
   namespace fs = std::filesystem;
   fs::path dir = fs::temp_directory_path() / "usermgr-readfile";
   fs::create_directories(dir);
-  // The name arrives in GBK; on disk it is the platform's form of 照片.
+  // The name arrives in GB18030 (here GBK); on disk it is the platform's form of 照片.
   fs::path file = dir / u8"照片.bin";
   std::string content(300000, '\0');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
   std::ofstream(file, std::ios::binary).write(content.data(), content.size());
   std::string gbk_name = dir.string() + "/\xD5\xD5\xC6\xAC.bin";
   EXPECT_EQ(vorta::ReadFile(gbk_name), content);
+  // A name outside GBK (Hangul, o with diaeresis) is read all the same.
+  std::ofstream(dir / u"\uC0AC\uC9C4-\u00F6.bin", std::ios::binary).write(content.data(), 10);
+  std::u8string dir8 = dir.u8string();
+  rt::Text other = text::Utf8ToGb18030(std::string(dir8.begin(), dir8.end())) + "/" +
+                   text::Utf16ToGb18030(u"\uC0AC\uC9C4-\u00F6.bin");
+  EXPECT_EQ(vorta::ReadFile(other), content.substr(0, 10));
   EXPECT_EQ(vorta::ReadFile(dir.string() + "/missing.bin"), "");
   EXPECT_EQ(vorta::ReadFile(""), "");
   EXPECT_EQ(vorta::ReadFile(dir.string()), "");  // a folder is not readable as a file

@@ -16,7 +16,7 @@ TEST_F(DemoTest, PrefilledLoginOpensTheFilledMainWindow) {
   GTEST_SKIP() << "runs the companion tool through a POSIX shell";
 #endif
   std::filesystem::remove(db_path());
-  std::string command = std::string(USERMGR_BINARY_DIR) + "/usermgr-db demo " + db_path() + " > /dev/null";
+  std::string command = std::string(USERMGR_BINARY_DIR) + "/usermgr-db demo '" + db_path().string() + "' > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
   // A second run refuses to overwrite the file.
   ASSERT_NE(std::system((command + " 2>&1").c_str()), 0);

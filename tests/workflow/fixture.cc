@@ -8,6 +8,7 @@
 #include "app/globals.h"
 #include "mdb/mdb.h"
 #include "vorta/convert.h"
+#include "vorta/text_codec.h"
 
 namespace workflow_test {
 
@@ -16,14 +17,18 @@ void WorkflowTest::SetUp() {
   std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
   ASSERT_FALSE(ec) << ec.message();
   std::random_device random;
+  // The program's folder is named with characters outside GBK, as any
+  // folder may be.
   for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
-    std::filesystem::path p = tmp / ("workflow-" + std::to_string(random()));
-    if (std::filesystem::create_directory(p, ec)) dir_ = p.generic_string();
+    std::filesystem::path p = tmp / std::filesystem::path(u"workflow-Zo\u00EB-\u00DF-\uD55C-");
+    p += std::to_string(random());
+    std::u8string name = p.generic_u8string();
+    if (std::filesystem::create_directory(p, ec)) dir_.assign(name.begin(), name.end());
   }
   ASSERT_FALSE(dir_.empty()) << "no temporary folder";
   mdb::CreateOptions options;
   options.password = u"580274";
-  mdb::Status s = mdb::Database::Create(mdb::Env::Default(), db_path(), options);
+  mdb::Status s = mdb::Database::Create(mdb::Env::Default(), dir_ + "/access.mdb", options);
   ASSERT_TRUE(s.ok()) << s.ToString();
 
   // The globals live as long as the process; each test is a new run.
@@ -32,14 +37,14 @@ void WorkflowTest::SetUp() {
   app::LoginSucceeded = 0;
   app::Database = rt::DbRef();
   runtime_ = std::make_unique<headless::HeadlessRuntime>(app::ProgramImage());
-  runtime_->SetRunDirectory(dir_);
+  runtime_->SetRunDirectory(dir());
 }
 
 void WorkflowTest::TearDown() {
   runtime_.reset();
   own_unit_.reset();
   std::error_code ec;
-  if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  if (!dir_.empty()) std::filesystem::remove_all(Fs(dir_), ec);
 }
 
 void WorkflowTest::StartLoggedIn() {
@@ -57,7 +62,7 @@ vorta::DatabaseUnit& WorkflowTest::Db() {
   if (u != nullptr && u->is_open()) return *u;
   if (!own_unit_) {
     own_unit_ = std::make_unique<vorta::DatabaseUnit>();
-    EXPECT_TRUE(own_unit_->OpenMdb(db_path(), "580274")) << own_unit_->last_error();
+    EXPECT_TRUE(own_unit_->OpenMdb(dir() + "/access.mdb", "580274")) << own_unit_->last_error();
   }
   return *own_unit_;
 }
@@ -131,10 +136,9 @@ std::vector<Record> WorkflowTest::PersonsNamed(const rt::Text& name) {
 }
 
 rt::Text WorkflowTest::WriteFile(const std::string& name, const std::string& bytes) {
-  std::string path = dir_ + "/" + name;
-  std::ofstream f(path, std::ios::binary);
+  std::ofstream f(Fs(dir_ + "/" + text::Gb18030ToUtf8(name)), std::ios::binary);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return path;
+  return dir() + "/" + name;
 }
 
 std::vector<rt::Text> WorkflowTest::Sent() const {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "app/globals.h"
 #include "tests/workflow/headless_runtime.h"
+#include "vorta/text_codec.h"
 
 namespace workflow_test {
 
@@ -34,8 +37,11 @@ class WorkflowTest : public ::testing::Test {
   void TearDown() override;
 
   headless::HeadlessRuntime& rt() { return *runtime_; }
-  const std::string& dir() const { return dir_; }
-  std::string db_path() const { return dir_ + "/access.mdb"; }
+  // The test's folder as the program names it (GB18030).
+  rt::Text dir() const { return text::Utf8ToGb18030(dir_); }
+  std::filesystem::path db_path() const { return Fs(dir_ + "/access.mdb"); }
+  // A UTF-8 name as the file system takes it, on every platform.
+  static std::filesystem::path Fs(const std::string& utf8) { return std::u8string(utf8.begin(), utf8.end()); }
 
   // Starts the program up to the filled main window, logging in with the
   // login window's start values, and forgets the messages and statements
@@ -56,7 +62,8 @@ class WorkflowTest : public ::testing::Test {
   // The person rows whose [姓名] is name.
   std::vector<Record> PersonsNamed(const rt::Text& name);
 
-  // A file in the test directory with these bytes; gives its GBK path.
+  // A file in the test directory with these bytes (name in GB18030); gives
+  // its path as the program names it.
   rt::Text WriteFile(const std::string& name, const std::string& bytes);
 
   std::vector<Message> messages() const { return runtime_->messages(); }
@@ -64,7 +71,7 @@ class WorkflowTest : public ::testing::Test {
   std::vector<rt::Text> Sent() const;
 
  private:
-  std::string dir_;
+  std::string dir_;  // UTF-8
   std::unique_ptr<headless::HeadlessRuntime> runtime_;
   std::unique_ptr<vorta::DatabaseUnit> own_unit_;
 };

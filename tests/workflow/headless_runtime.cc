@@ -35,7 +35,7 @@ rt::Text NativePath(rt::Text path) {
 #ifndef _WIN32
   for (size_t i = 0; i < path.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(path[i]);
-    if (c >= 0x81) ++i;  // a GBK trail byte may be 0x5C
+    if (c >= 0x81) ++i;  // the byte after a lead byte may be 0x5C
     else if (c == '\\') path[i] = '/';
   }
 #endif

@@ -77,7 +77,7 @@ class HeadlessRuntime : public rt::Runtime {
   // The buttons the next message boxes return. Without an answer a box
   // returns OK, and a Yes/No box returns No.
   void Answer(int button) { answers_.push_back(button); }
-  // The next file dialog picks this GBK path; without one it is cancelled.
+  // The next file dialog picks this path; without one it is cancelled.
   void ChooseFile(const rt::Text& path) { chosen_files_.push_back(path); }
   // Runs once, just before the next ExecuteSql reaches the database: what
   // another program could do to the file at that moment.

@@ -3,6 +3,7 @@
 #include "persons/handlers.h"
 #include "tests/workflow/fixture.h"
 #include "vorta/convert.h"
+#include "vorta/text_codec.h"
 
 namespace workflow_test {
 namespace {
@@ -146,6 +147,28 @@ TEST_F(PersonsTest, ChoosingAPhotoReadsTheWholeFileCancelKeepsItUnreadableClears
   EXPECT_EQ(rt().At(kMain, "图片框1").picture, "");
   EXPECT_TRUE(messages().empty());
   EXPECT_TRUE(rt().statements().empty());
+}
+
+// Characters outside GBK, as Access users type them, are listed, found,
+// loaded and written back as they are; a photo file named with them is read.
+TEST_F(PersonsTest, TextsOutsideGbkSurviveTheFormAndTheFileDialog) {
+  const std::u16string name = u"Zo\u00EB \uAE40\uBBFC\uC900 \U0001F600";
+  const std::u16string profile = u"na\u00EFve \u00DF \u20AC \u2FF0 \u0E01";
+  int64_t id = SeedPerson(text::Utf16ToGb18030(name), false, "1990-5-7", text::Utf16ToGb18030(profile));
+  StartLoggedIn();
+  Search(text::Utf16ToGb18030(name), false);
+  ASSERT_EQ(Names(), Texts{text::Utf16ToGb18030(name)});
+  rt().SelectRow(kMain, kList, 0);
+  rt().Click(kMain, "按钮3");
+  EXPECT_EQ(messages(), (Messages{{"数据修改成功！", kInfo}}));
+  std::vector<Record> rows = Select("select * from [用户信息表] where [ID]=" + std::to_string(id));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(text::Gb18030ToUtf16(vorta::ToText(Field(rows[0], "姓名"))), name);
+  EXPECT_EQ(text::Gb18030ToUtf16(vorta::ToText(Field(rows[0], "个人简介"))), profile);
+
+  rt().ChooseFile(WriteFile(text::Utf16ToGb18030(u"\uC0AC\uC9C4-\u00F6.png"), SamplePhoto('u')));
+  rt().Click(kMain, "按钮1");
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, SamplePhoto('u'));
 }
 
 TEST_F(PersonsTest, AddStoresTheFormLogsAndRefillsTheList) {

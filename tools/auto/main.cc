@@ -255,7 +255,7 @@ HWND Runner::CurrentWindow() {
 HWND Runner::Control(const std::string& name, const rt::ControlDef** def) {
   HWND top = CurrentWindow();
   const rt::ControlDef* d = nullptr;
-  int id = ControlId(*window_def_, text::Utf8ToGbk(name), &d);
+  int id = ControlId(*window_def_, text::Utf8ToGb18030(name), &d);
   if (id == 0) Fail("window \"" + window_title_ + "\" defines no control " + name);
   HWND c = GetDlgItem(top, id);
   if (c == nullptr) Fail("control " + name + " is not on the window");

@@ -1,6 +1,8 @@
 // The protocol between the launcher and the runtime library: the exported
 // GetNewSock, asked with the version code, gives the start function, which
-// takes the program image and returns when the program has ended.
+// takes the program image and returns 0 when the program has ended, or
+// another value at once when it cannot run it (an image it does not know, a
+// system that refuses its windows).
 #pragma once
 
 #ifdef _WIN32

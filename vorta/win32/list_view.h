@@ -48,7 +48,7 @@ class ListView {
   static bool GainsSelection(const NMLISTVIEW& nm);
 
  private:
-  // The cells keep the GBK the program gave, so only the rows on screen are
+  // The cells keep the text the program gave, so only the rows on screen are
   // ever converted. Their bytes sit one after the other in large chunks
   // kept for the next fill, and a cell is where its bytes lie: a row costs
   // no allocation and about its texts' size (a million rows fit in some

@@ -129,7 +129,7 @@ rt::Text Win32Runtime::GetRunDirectory() {
   path.resize(n < path.size() ? n : 0);
   size_t slash = path.find_last_of(L"\\/");
   path.resize(slash == std::wstring::npos ? 0 : slash);
-  return Gbk(path);
+  return Narrow(path);
 }
 
 // ------------------------------------------------------------------ windows
@@ -446,7 +446,7 @@ rt::Value Win32Runtime::GetProperty(const rt::ControlRef& ref, rt::Prop prop) {
     std::wstring s(static_cast<size_t>(n) + 1, L'\0');
     n = GetWindowTextW(hwnd, s.data(), n + 1);
     s.resize(n > 0 ? n : 0);
-    return rt::Value::FromText(Gbk(s));
+    return rt::Value::FromText(Narrow(s));
   };
   switch (prop) {
     case rt::Prop::Title: {
@@ -611,7 +611,7 @@ bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) {
   ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
   if (!get_open_file_name(&ofn)) return false;
   buffer.resize(wcslen(buffer.c_str()));
-  file_names_[{ref.window, ref.name}] = Gbk(buffer);
+  file_names_[{ref.window, ref.name}] = Narrow(buffer);
   return true;
 }
 
