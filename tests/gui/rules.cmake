@@ -3,7 +3,7 @@
 # build/<preset>/gui-work/<name>; screenshots go to build/<preset>/screenshots.
 
 # Stand-ins for broken runtime libraries, for the launcher's failure cases.
-foreach(fake refusing_runtime entryless_runtime)
+foreach(fake refusing_runtime entryless_runtime refusing_start_runtime returning_runtime)
   add_library(${fake} SHARED ${CMAKE_CURRENT_LIST_DIR}/fakes/${fake}.cc)
   set_target_properties(${fake} PROPERTIES PREFIX "" SUFFIX ".vlr")
   target_link_options(${fake} PRIVATE -Wl,--kill-at)
