@@ -1,6 +1,7 @@
 #include "mdb/sql.h"
 
 #include <algorithm>
+#include <new>
 
 #include "mdb/collation.h"
 #include "mdb/sql_ast.h"
@@ -11,6 +12,17 @@
 namespace mdb {
 
 namespace {
+
+// Runs step; an allocation that fails inside it is a failed statement, never
+// an exception for a caller that cannot take one (a window procedure).
+template <typename Step>
+Status NoThrow(Step&& step) {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    return Status::NoMemory("the statement needs more memory than there is");
+  }
+}
 
 // The current row of a cursor, each column read at most once per row. The
 // values' buffers are kept from row to row.
@@ -82,16 +94,15 @@ Status OpenRows(Table* table, const Expr* where, std::unique_ptr<Cursor>* out) {
   while (!stack.empty()) {
     const Expr* e = stack.back();
     stack.pop_back();
-    if (e->kind == ExprKind::kBinary && e->op == Op::kAnd) {
-      stack.push_back(e->args[0].get());
-      stack.push_back(e->args[1].get());
+    if (e->kind == ExprKind::kBinary && e->ops[0] == Op::kAnd) {
+      for (const auto& arg : e->args) stack.push_back(arg.get());
     } else {
       conjuncts.push_back(e);
     }
   }
   const auto& columns = table->columns();
   for (const Expr* e : conjuncts) {
-    if (e->kind != ExprKind::kBinary || e->op != Op::kEq) continue;
+    if (e->kind != ExprKind::kBinary || e->ops.size() != 1 || e->ops[0] != Op::kEq) continue;
     const Expr* col = e->args[0].get();
     const Expr* lit = e->args[1].get();
     if (col->kind != ExprKind::kColumn) std::swap(col, lit);
@@ -162,7 +173,7 @@ class QueryRecordSet : public RecordSet {
       names_.push_back(std::move(name));
       outputs_.push_back(o);
     }
-    return MoveFirst();
+    return First();
   }
 
   const std::vector<std::u16string>& column_names() const override { return names_; }
@@ -174,7 +185,31 @@ class QueryRecordSet : public RecordSet {
   }
   bool AtEnd() const override { return at_end_; }
 
-  Status MoveFirst() override {
+  Status MoveFirst() override { return Moved(NoThrow([this] { return First(); })); }
+  Status MoveNext() override { return Moved(NoThrow([this] { return Next(); })); }
+  Status Get(int column, Value* out) override {
+    return NoThrow([&] {
+      const Value* v;
+      MDB_RETURN_IF_ERROR(Field(column, &v));
+      *out = *v;
+      return Status::OK();
+    });
+  }
+  Status Length(int column, int64_t* bytes) override {
+    return NoThrow([&] { return FieldLength(column, bytes); });
+  }
+  Status Peek(int column, const Value** out) override {
+    return NoThrow([&] { return Field(column, out); });
+  }
+
+ private:
+  // A move that failed leaves no current record.
+  Status Moved(Status s) {
+    if (!s.ok()) at_end_ = true;
+    return s;
+  }
+
+  Status First() {
     // Already on the first row: the program calls MoveFirst right after the
     // query, and a second sort or scan would be wasted.
     if (fresh_) return Status::OK();
@@ -196,7 +231,7 @@ class QueryRecordSet : public RecordSet {
     return Status::OK();
   }
 
-  Status MoveNext() override {
+  Status Next() {
     if (at_end_) return Status::OK();
     fresh_ = false;
     ++produced_;
@@ -208,28 +243,21 @@ class QueryRecordSet : public RecordSet {
     return Advance();
   }
 
-  Status Get(int column, Value* out) override {
-    const Value* v;
-    MDB_RETURN_IF_ERROR(Peek(column, &v));
-    *out = *v;
-    return Status::OK();
-  }
-
-  Status Length(int column, int64_t* bytes) override {
+  Status FieldLength(int column, int64_t* bytes) {
     if (at_end_) return Status::NotFound("no current record");
     if (column < 0 || static_cast<size_t>(column) >= outputs_.size())
       return Status::InvalidArgument("no such column in the record set");
     const Output& o = outputs_[column];
     if (o.expr == nullptr) return row_.Length(o.column, bytes);
     const Value* v;
-    MDB_RETURN_IF_ERROR(Peek(column, &v));
+    MDB_RETURN_IF_ERROR(Field(column, &v));
     if (IsNull(*v)) *bytes = -1;
     else if (v->index() == 7) *bytes = static_cast<int64_t>(std::get<Binary>(*v).bytes.size());
     else return Status::InvalidArgument("not a byte-block value");
     return Status::OK();
   }
 
-  Status Peek(int column, const Value** out) override {
+  Status Field(int column, const Value** out) {
     if (at_end_) return Status::NotFound("no current record");
     if (column < 0 || static_cast<size_t>(column) >= outputs_.size())
       return Status::InvalidArgument("no such column in the record set");
@@ -440,7 +468,7 @@ Status RunInsert(Table* table, Statement* st, const Binary* param, int64_t* rows
     MDB_RETURN_IF_ERROR(BindExpr(st->values[i].get(), table->name(), columns));
     Value v;
     MDB_RETURN_IF_ERROR(Eval(*st->values[i], &ctx, &v));
-    MDB_RETURN_IF_ERROR(ConvertForColumn(columns[targets[i]], v, &values[targets[i]]));
+    MDB_RETURN_IF_ERROR(ConvertForColumn(columns[targets[i]], std::move(v), &values[targets[i]]));
   }
   RowId id;
   int64_t autonumber = 0;
@@ -464,7 +492,7 @@ Status RunUpdate(Table* table, Statement* st, const Binary* param, int64_t* rows
     for (size_t i = 0; i < targets.size(); ++i) {
       Value v, stored;
       MDB_RETURN_IF_ERROR(Eval(*st->values[i], &ctx, &v));
-      MDB_RETURN_IF_ERROR(ConvertForColumn(columns[targets[i]], v, &stored));
+      MDB_RETURN_IF_ERROR(ConvertForColumn(columns[targets[i]], std::move(v), &stored));
       changes.emplace_back(targets[i], std::move(stored));
     }
     RowId moved;
@@ -483,10 +511,7 @@ Status RunDelete(Table* table, Statement* st, const Binary* param, int64_t* rows
   return Status::OK();
 }
 
-}  // namespace
-
-Status ExecuteQuery(Database* db, const std::u16string& sql, std::unique_ptr<RecordSet>* out) {
-  out->reset();
+Status Query(Database* db, const std::u16string& sql, std::unique_ptr<RecordSet>* out) {
   Statement st;
   MDB_RETURN_IF_ERROR(ParseStatement(sql, &st));
   if (st.kind != Statement::Kind::kSelect)
@@ -500,9 +525,7 @@ Status ExecuteQuery(Database* db, const std::u16string& sql, std::unique_ptr<Rec
   return Status::OK();
 }
 
-Status ExecuteStatement(Database* db, const std::u16string& sql, const Binary* param, int64_t* rows_affected) {
-  int64_t rows = 0;
-  if (rows_affected) *rows_affected = 0;
+Status Change(Database* db, const std::u16string& sql, const Binary* param, int64_t* rows_affected) {
   Statement st;
   MDB_RETURN_IF_ERROR(ParseStatement(sql, &st));
   if (st.kind == Statement::Kind::kSelect)
@@ -510,29 +533,38 @@ Status ExecuteStatement(Database* db, const std::u16string& sql, const Binary* p
   if (st.param_count > 0 && param == nullptr)
     return Status::InvalidArgument("no value was given for the '?' parameter");
   MDB_RETURN_IF_ERROR(db->Begin());
-  std::unique_ptr<Table> table;
-  Status s = OpenTableFor(db, st.table, &table);
-  if (s.ok()) s = RefuseSystemTable(db, *table);
-  if (s.ok()) {
+  int64_t rows = 0;
+  // Whatever fails from here on, memory included, is rolled back.
+  Status s = NoThrow([&] {
+    std::unique_ptr<Table> table;
+    MDB_RETURN_IF_ERROR(OpenTableFor(db, st.table, &table));
+    MDB_RETURN_IF_ERROR(RefuseSystemTable(db, *table));
     switch (st.kind) {
-      case Statement::Kind::kInsert: s = RunInsert(table.get(), &st, param, &rows); break;
-      case Statement::Kind::kUpdate: s = RunUpdate(table.get(), &st, param, &rows); break;
-      case Statement::Kind::kDelete: s = RunDelete(table.get(), &st, param, &rows); break;
-      default: break;
+      case Statement::Kind::kInsert: return RunInsert(table.get(), &st, param, &rows);
+      case Statement::Kind::kUpdate: return RunUpdate(table.get(), &st, param, &rows);
+      case Statement::Kind::kDelete: return RunDelete(table.get(), &st, param, &rows);
+      default: return Status::OK();
     }
-  }
-  table.reset();
-  if (!s.ok()) {
-    db->Rollback();
-    return s;
-  }
-  s = db->Commit();
+  });
+  if (s.ok()) s = NoThrow([db] { return db->Commit(); });
   if (!s.ok()) {
     db->Rollback();
     return s;
   }
   if (rows_affected) *rows_affected = rows;
   return Status::OK();
+}
+
+}  // namespace
+
+Status ExecuteQuery(Database* db, const std::u16string& sql, std::unique_ptr<RecordSet>* out) {
+  out->reset();
+  return NoThrow([&] { return Query(db, sql, out); });
+}
+
+Status ExecuteStatement(Database* db, const std::u16string& sql, const Binary* param, int64_t* rows_affected) {
+  if (rows_affected) *rows_affected = 0;
+  return NoThrow([&] { return Change(db, sql, param, rows_affected); });
 }
 
 }  // namespace mdb

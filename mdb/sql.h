@@ -11,6 +11,10 @@
 // functions now(), date(), time(). Texts compare without regard to case
 // (mdb/collation.h); a text compared with or stored into a date, yes/no or
 // number column is read as one, and one that cannot be fails the statement.
+// Expressions nest at most 64 levels deep (kMaxExpressionNesting in
+// mdb/sql_ast.h); chains of operators of one precedence have any length.
+// Running out of memory fails the call with kNoMemory; a change is then
+// rolled back. A byte block for the "?" is copied once, into the row.
 #pragma once
 
 #include <memory>

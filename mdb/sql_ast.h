@@ -15,12 +15,19 @@ enum class Op : uint8_t {
   kNeg, kAdd, kSub, kMul, kDiv, kIntDiv, kMod, kPow, kConcat,  // arithmetic
 };
 
+// How deep expressions may nest: parentheses, NOT, signs, IN lists, function
+// arguments, and operands that are operations of another precedence. The
+// parser refuses deeper ones, so nothing that walks a tree recurses further.
+// A chain of operators of one precedence (a + b - c ..., x = 1 OR x = 2 OR
+// ...) is one level, whatever its length.
+constexpr int kMaxExpressionNesting = 64;
+
 enum class ExprKind : uint8_t {
   kLiteral,  // value
   kColumn,   // name, column (after binding)
   kParam,    // the statement's "?"
   kUnary,    // op, args[0]
-  kBinary,   // op, args[0], args[1]
+  kBinary,   // args[0] ops[0] args[1] ops[1] args[2] ...: one precedence, left to right
   kLike,     // args[0] LIKE args[1]; negate
   kBetween,  // args[0] BETWEEN args[1] AND args[2]; negate
   kIn,       // args[0] IN (args[1..]); negate
@@ -30,7 +37,9 @@ enum class ExprKind : uint8_t {
 
 struct Expr {
   ExprKind kind = ExprKind::kLiteral;
-  Op op = Op::kEq;
+  Op op = Op::kEq;       // kUnary
+  std::vector<Op> ops;   // kBinary: ops[i] joins the result so far and args[i + 1]
+  int height = 1;        // levels of this tree, itself included
   bool negate = false;
   bool date_literal = false;  // a #...# literal
   Value value;

@@ -416,7 +416,9 @@ Status BindExpr(Expr* e, const std::u16string& table, const std::vector<Column>&
       return Status::OK();
     }
     case ExprKind::kBinary:
-      if (IsComparison(e->op)) {
+      // Only the chain's first comparison has two operands of its own; later
+      // ones compare the result so far.
+      if (IsComparison(e->ops[0])) {
         Expr* a = e->args[0].get();
         Expr* b = e->args[1].get();
         if (a->kind == ExprKind::kColumn) MDB_RETURN_IF_ERROR(CoerceLiteral(columns[a->column], b));
@@ -454,6 +456,76 @@ std::u16string_view TextOf(const Value& v, std::u16string* scratch) {
   if (v.index() == 6) return std::get<std::u16string>(v);
   *scratch = ValueToText(v);
   return *scratch;
+}
+
+// a op b, neither AND nor OR.
+Status Apply(Op op, const Value& a, const Value& b, Value* out) {
+  if (op == Op::kConcat) {
+    if (IsNull(a) && IsNull(b)) *out = Value();
+    else *out = ValueToText(a) + ValueToText(b);
+    return Status::OK();
+  }
+  if (IsComparison(op)) {
+    if (IsNull(a) || IsNull(b)) {
+      *out = Value();
+      return Status::OK();
+    }
+    int c = 0;
+    MDB_RETURN_IF_ERROR(CompareValues(a, b, &c));
+    bool r = false;
+    switch (op) {
+      case Op::kEq: r = c == 0; break;
+      case Op::kNe: r = c != 0; break;
+      case Op::kLt: r = c < 0; break;
+      case Op::kGt: r = c > 0; break;
+      case Op::kLe: r = c <= 0; break;
+      default: r = c >= 0; break;
+    }
+    *out = r;
+    return Status::OK();
+  }
+  return Arith(op, a, b, out);
+}
+
+// A chain of one precedence, left to right, in a loop: its length costs no
+// stack. AND and OR stop at the first operand that decides the result.
+Status EvalChain(const Expr& e, EvalContext* ctx, Value* out) {
+  if (e.ops[0] == Op::kAnd || e.ops[0] == Op::kOr) {
+    const bool is_or = e.ops[0] == Op::kOr;
+    bool saw_null = false;
+    for (const auto& arg : e.args) {
+      Value scratch;
+      const Value* v;
+      bool t = false, n = false;
+      MDB_RETURN_IF_ERROR(Operand(*arg, ctx, &scratch, &v));
+      MDB_RETURN_IF_ERROR(Truth(*v, &t, &n));
+      if (!n && t == is_or) {
+        *out = t;
+        return Status::OK();
+      }
+      saw_null = saw_null || n;
+    }
+    *out = saw_null ? Value() : Value(!is_or);
+    return Status::OK();
+  }
+  Value first, result;
+  const Value* acc;  // the result so far: the first operand, then result
+  MDB_RETURN_IF_ERROR(Operand(*e.args[0], ctx, &first, &acc));
+  for (size_t i = 0; i < e.ops.size(); ++i) {
+    Value scratch, next;
+    const Value* rhs;
+    MDB_RETURN_IF_ERROR(Operand(*e.args[i + 1], ctx, &scratch, &rhs));
+    // A text grows in place: a long & chain costs its length, not its square.
+    if (e.ops[i] == Op::kConcat && acc == &result && std::holds_alternative<std::u16string>(result)) {
+      std::get<std::u16string>(result) += ValueToText(*rhs);
+      continue;
+    }
+    MDB_RETURN_IF_ERROR(Apply(e.ops[i], *acc, *rhs, &next));
+    result = std::move(next);
+    acc = &result;
+  }
+  *out = acc == &result ? std::move(result) : *acc;
+  return Status::OK();
 }
 
 }  // namespace
@@ -494,56 +566,8 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
       }
       return Arith(Op::kSub, static_cast<int64_t>(0), v, out);
     }
-    case ExprKind::kBinary: {
-      if (e.op == Op::kAnd || e.op == Op::kOr) {
-        Value a;
-        bool ta = false, na = false;
-        MDB_RETURN_IF_ERROR(Eval(*e.args[0], ctx, &a));
-        MDB_RETURN_IF_ERROR(Truth(a, &ta, &na));
-        if (!na && ta == (e.op == Op::kOr)) {
-          *out = ta;
-          return Status::OK();
-        }
-        Value b;
-        bool tb = false, nb = false;
-        MDB_RETURN_IF_ERROR(Eval(*e.args[1], ctx, &b));
-        MDB_RETURN_IF_ERROR(Truth(b, &tb, &nb));
-        if (!nb && tb == (e.op == Op::kOr)) *out = tb;
-        else if (na || nb) *out = Value();
-        else *out = tb;
-        return Status::OK();
-      }
-      Value sa, sb;
-      const Value *pa, *pb;
-      MDB_RETURN_IF_ERROR(Operand(*e.args[0], ctx, &sa, &pa));
-      MDB_RETURN_IF_ERROR(Operand(*e.args[1], ctx, &sb, &pb));
-      const Value &a = *pa, &b = *pb;
-      if (e.op == Op::kConcat) {
-        if (IsNull(a) && IsNull(b)) *out = Value();
-        else *out = ValueToText(a) + ValueToText(b);
-        return Status::OK();
-      }
-      if (IsComparison(e.op)) {
-        if (IsNull(a) || IsNull(b)) {
-          *out = Value();
-          return Status::OK();
-        }
-        int c = 0;
-        MDB_RETURN_IF_ERROR(CompareValues(a, b, &c));
-        bool r = false;
-        switch (e.op) {
-          case Op::kEq: r = c == 0; break;
-          case Op::kNe: r = c != 0; break;
-          case Op::kLt: r = c < 0; break;
-          case Op::kGt: r = c > 0; break;
-          case Op::kLe: r = c <= 0; break;
-          default: r = c >= 0; break;
-        }
-        *out = r;
-        return Status::OK();
-      }
-      return Arith(e.op, a, b, out);
-    }
+    case ExprKind::kBinary:
+      return EvalChain(e, ctx, out);
     case ExprKind::kLike: {
       Value sa, sp;
       const Value *pa, *pp;
@@ -626,7 +650,7 @@ Status EvalCondition(const Expr& e, EvalContext* ctx, bool* out) {
   return Status::OK();
 }
 
-Status ConvertForColumn(const Column& col, const Value& in, Value* out) {
+Status ConvertForColumn(const Column& col, Value in, Value* out) {
   if (IsNull(in)) {
     *out = Value();
     return Status::OK();
@@ -639,7 +663,7 @@ Status ConvertForColumn(const Column& col, const Value& in, Value* out) {
     case ColumnType::kText:
     case ColumnType::kMemo: {
       if (c == Cat::kBin) return mismatch("a text");
-      std::u16string t = ValueToText(in);
+      std::u16string t = c == Cat::kText ? std::move(std::get<std::u16string>(in)) : ValueToText(in);
       if (col.type == ColumnType::kText && col.size > 0 && t.size() > col.size / 2u)
         return Status::InvalidArgument("text too long for column " + name + " (at most " +
                                        std::to_string(col.size / 2) + " characters)");
@@ -732,7 +756,7 @@ Status ConvertForColumn(const Column& col, const Value& in, Value* out) {
       return mismatch("a date");
     }
     case ColumnType::kBinary: case ColumnType::kOle:
-      if (c == Cat::kBin) { *out = in; return Status::OK(); }
+      if (c == Cat::kBin) { *out = std::move(in); return Status::OK(); }
       return mismatch("a byte block");
     case ColumnType::kGuid: {
       if (c == Cat::kGuid) { *out = in; return Status::OK(); }

@@ -39,8 +39,9 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out);
 Status EvalCondition(const Expr& e, EvalContext* ctx, bool* out);
 
 // The value stored into a column: converted to the column's kind, or an
-// InvalidArgument naming the column when it does not fit.
-Status ConvertForColumn(const Column& column, const Value& in, Value* out);
+// InvalidArgument naming the column when it does not fit. A text or byte
+// block given as a temporary is moved, not copied.
+Status ConvertForColumn(const Column& column, Value in, Value* out);
 
 // Order-preserving byte key of a value (NULL first).
 std::string OrderKey(const Value& v);

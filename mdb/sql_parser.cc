@@ -1,5 +1,6 @@
 #include "mdb/sql_parser.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -29,7 +30,6 @@ bool IsSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == 0x3000 || c == 0xA0;
 }
 
-const int kMaxDepth = 200;
 
 class Parser {
  public:
@@ -342,48 +342,70 @@ class Parser {
   }
 
   // ---- expressions, lowest precedence first ----
-  Status ParseExpr(std::unique_ptr<Expr>* out, int depth) {
-    if (depth > kMaxDepth) return ErrorHere("expression nested too deeply");
-    return ParseOr(out, depth + 1);
+  // depth counts the nesting the parser recurses through; every node's
+  // height is checked as it grows, so both stay within
+  // kMaxExpressionNesting.
+  Status TooDeep() {
+    return ErrorHere("expression nested more than " + std::to_string(kMaxExpressionNesting) + " levels deep");
   }
 
-  static std::unique_ptr<Expr> MakeBinary(Op op, std::unique_ptr<Expr> a, std::unique_ptr<Expr> b) {
-    auto e = std::make_unique<Expr>();
-    e->kind = ExprKind::kBinary;
-    e->op = op;
-    e->args.push_back(std::move(a));
-    e->args.push_back(std::move(b));
-    return e;
+  Status ParseExpr(std::unique_ptr<Expr>* out, int depth) {
+    if (depth > kMaxExpressionNesting) return TooDeep();
+    return ParseOr(out, depth);
+  }
+
+  // Makes child an operand of parent.
+  Status Adopt(Expr* parent, std::unique_ptr<Expr> child) {
+    parent->height = std::max(parent->height, child->height + 1);
+    parent->args.push_back(std::move(child));
+    return parent->height > kMaxExpressionNesting ? TooDeep() : Status::OK();
+  }
+
+  // Appends "op rhs" to the chain of one precedence in *acc; its first
+  // operator turns *acc into the chain's first operand.
+  Status Link(std::unique_ptr<Expr>* acc, Expr** chain, Op op, std::unique_ptr<Expr> rhs) {
+    if (*chain == nullptr) {
+      auto e = std::make_unique<Expr>();
+      e->kind = ExprKind::kBinary;
+      MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(*acc)));
+      *chain = e.get();
+      *acc = std::move(e);
+    }
+    (*chain)->ops.push_back(op);
+    return Adopt(*chain, std::move(rhs));
   }
 
   Status ParseOr(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseAnd(out, depth));
+    Expr* chain = nullptr;
     while (AcceptKeyword(u"or")) {
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParseAnd(&rhs, depth));
-      *out = MakeBinary(Op::kOr, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, Op::kOr, std::move(rhs)));
     }
     return Status::OK();
   }
 
   Status ParseAnd(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseNot(out, depth));
+    Expr* chain = nullptr;
     while (AcceptKeyword(u"and")) {
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParseNot(&rhs, depth));
-      *out = MakeBinary(Op::kAnd, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, Op::kAnd, std::move(rhs)));
     }
     return Status::OK();
   }
 
   Status ParseNot(std::unique_ptr<Expr>* out, int depth) {
     if (AcceptKeyword(u"not")) {
-      if (depth > kMaxDepth) return ErrorHere("expression nested too deeply");
+      if (depth + 1 > kMaxExpressionNesting) return TooDeep();
       auto e = std::make_unique<Expr>();
       e->kind = ExprKind::kUnary;
       e->op = Op::kNot;
-      e->args.emplace_back();
-      MDB_RETURN_IF_ERROR(ParseNot(&e->args[0], depth + 1));
+      std::unique_ptr<Expr> operand;
+      MDB_RETURN_IF_ERROR(ParseNot(&operand, depth + 1));
+      MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(operand)));
       *out = std::move(e);
       return Status::OK();
     }
@@ -392,6 +414,7 @@ class Parser {
 
   Status ParseComparison(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseConcat(out, depth));
+    Expr* chain = nullptr;
     while (true) {
       const Token& t = Peek();
       if (t.type == Tok::kSymbol) {
@@ -406,7 +429,7 @@ class Parser {
         ++p_;
         std::unique_ptr<Expr> rhs;
         MDB_RETURN_IF_ERROR(ParseConcat(&rhs, depth));
-        *out = MakeBinary(op, std::move(*out), std::move(rhs));
+        MDB_RETURN_IF_ERROR(Link(out, &chain, op, std::move(rhs)));
         continue;
       }
       bool negate = false;
@@ -414,54 +437,57 @@ class Parser {
       if (AcceptKeyword(u"not")) negate = true;
       auto e = std::make_unique<Expr>();
       e->negate = negate;
+      std::unique_ptr<Expr> operand;
       if (AcceptKeyword(u"like")) {
         e->kind = ExprKind::kLike;
-        e->args.push_back(std::move(*out));
-        e->args.emplace_back();
-        MDB_RETURN_IF_ERROR(ParseConcat(&e->args[1], depth));
+        MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(*out)));
+        MDB_RETURN_IF_ERROR(ParseConcat(&operand, depth));
+        MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(operand)));
       } else if (AcceptKeyword(u"between")) {
         e->kind = ExprKind::kBetween;
-        e->args.push_back(std::move(*out));
-        e->args.emplace_back();
-        e->args.emplace_back();
-        MDB_RETURN_IF_ERROR(ParseConcat(&e->args[1], depth));
+        MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(*out)));
+        MDB_RETURN_IF_ERROR(ParseConcat(&operand, depth));
+        MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(operand)));
         MDB_RETURN_IF_ERROR(ExpectKeyword(u"and"));
-        MDB_RETURN_IF_ERROR(ParseConcat(&e->args[2], depth));
+        MDB_RETURN_IF_ERROR(ParseConcat(&operand, depth));
+        MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(operand)));
       } else if (AcceptKeyword(u"in")) {
         e->kind = ExprKind::kIn;
-        e->args.push_back(std::move(*out));
+        MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(*out)));
         MDB_RETURN_IF_ERROR(ExpectSymbol(u"("));
         do {
-          std::unique_ptr<Expr> item;
-          MDB_RETURN_IF_ERROR(ParseExpr(&item, depth));
-          e->args.push_back(std::move(item));
+          MDB_RETURN_IF_ERROR(ParseExpr(&operand, depth + 1));
+          MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(operand)));
         } while (AcceptSymbol(u","));
         MDB_RETURN_IF_ERROR(ExpectSymbol(u")"));
       } else if (!negate && AcceptKeyword(u"is")) {
         e->kind = ExprKind::kIsNull;
         e->negate = AcceptKeyword(u"not");
         MDB_RETURN_IF_ERROR(ExpectKeyword(u"null"));
-        e->args.push_back(std::move(*out));
+        MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(*out)));
       } else {
         p_ = save;
         return Status::OK();
       }
       *out = std::move(e);
+      chain = nullptr;  // a comparison after this one starts a chain of its own
     }
   }
 
   Status ParseConcat(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseAdditive(out, depth));
+    Expr* chain = nullptr;
     while (AcceptSymbol(u"&")) {
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParseAdditive(&rhs, depth));
-      *out = MakeBinary(Op::kConcat, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, Op::kConcat, std::move(rhs)));
     }
     return Status::OK();
   }
 
   Status ParseAdditive(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseMod(out, depth));
+    Expr* chain = nullptr;
     while (true) {
       Op op;
       if (AcceptSymbol(u"+")) op = Op::kAdd;
@@ -469,32 +495,35 @@ class Parser {
       else return Status::OK();
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParseMod(&rhs, depth));
-      *out = MakeBinary(op, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, op, std::move(rhs)));
     }
   }
 
   Status ParseMod(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseIntDiv(out, depth));
+    Expr* chain = nullptr;
     while (AcceptKeyword(u"mod")) {
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParseIntDiv(&rhs, depth));
-      *out = MakeBinary(Op::kMod, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, Op::kMod, std::move(rhs)));
     }
     return Status::OK();
   }
 
   Status ParseIntDiv(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseMul(out, depth));
+    Expr* chain = nullptr;
     while (AcceptSymbol(u"\\")) {
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParseMul(&rhs, depth));
-      *out = MakeBinary(Op::kIntDiv, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, Op::kIntDiv, std::move(rhs)));
     }
     return Status::OK();
   }
 
   Status ParseMul(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParseUnary(out, depth));
+    Expr* chain = nullptr;
     while (true) {
       Op op;
       if (AcceptSymbol(u"*")) op = Op::kMul;
@@ -502,31 +531,34 @@ class Parser {
       else return Status::OK();
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParseUnary(&rhs, depth));
-      *out = MakeBinary(op, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, op, std::move(rhs)));
     }
   }
 
   Status ParseUnary(std::unique_ptr<Expr>* out, int depth) {
-    if (depth > kMaxDepth) return ErrorHere("expression nested too deeply");
-    if (AcceptSymbol(u"-")) {
-      auto e = std::make_unique<Expr>();
-      e->kind = ExprKind::kUnary;
-      e->op = Op::kNeg;
-      e->args.emplace_back();
-      MDB_RETURN_IF_ERROR(ParseUnary(&e->args[0], depth + 1));
-      *out = std::move(e);
-      return Status::OK();
-    }
-    if (AcceptSymbol(u"+")) return ParseUnary(out, depth + 1);
-    return ParsePower(out, depth);
+    bool minus = Peek().type == Tok::kSymbol && Peek().text == u"-";
+    bool plus = Peek().type == Tok::kSymbol && Peek().text == u"+";
+    if (!minus && !plus) return ParsePower(out, depth);
+    if (depth + 1 > kMaxExpressionNesting) return TooDeep();
+    ++p_;
+    if (plus) return ParseUnary(out, depth + 1);
+    auto e = std::make_unique<Expr>();
+    e->kind = ExprKind::kUnary;
+    e->op = Op::kNeg;
+    std::unique_ptr<Expr> operand;
+    MDB_RETURN_IF_ERROR(ParseUnary(&operand, depth + 1));
+    MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(operand)));
+    *out = std::move(e);
+    return Status::OK();
   }
 
   Status ParsePower(std::unique_ptr<Expr>* out, int depth) {
     MDB_RETURN_IF_ERROR(ParsePrimary(out, depth));
+    Expr* chain = nullptr;
     while (AcceptSymbol(u"^")) {
       std::unique_ptr<Expr> rhs;
       MDB_RETURN_IF_ERROR(ParsePrimary(&rhs, depth));
-      *out = MakeBinary(Op::kPow, std::move(*out), std::move(rhs));
+      MDB_RETURN_IF_ERROR(Link(out, &chain, Op::kPow, std::move(rhs)));
     }
     return Status::OK();
   }
@@ -585,7 +617,7 @@ class Parser {
               do {
                 std::unique_ptr<Expr> arg;
                 MDB_RETURN_IF_ERROR(ParseExpr(&arg, depth + 1));
-                e->args.push_back(std::move(arg));
+                MDB_RETURN_IF_ERROR(Adopt(e.get(), std::move(arg)));
               } while (AcceptSymbol(u","));
               MDB_RETURN_IF_ERROR(ExpectSymbol(u")"));
             }

@@ -20,6 +20,7 @@ std::string Status::ToString() const {
     case Code::kBusy: kind = "busy"; break;
     case Code::kBadPassword: kind = "wrong password"; break;
     case Code::kReadOnly: kind = "read-only"; break;
+    case Code::kNoMemory: kind = "out of memory"; break;
   }
   const std::string& msg = message();
   return msg.empty() ? std::string(kind) : std::string(kind) + ": " + msg;

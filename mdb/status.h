@@ -19,6 +19,7 @@ class Status {
     kBusy,            // another process holds the lock too long
     kBadPassword,     // the database password did not match
     kReadOnly,        // the file can be read but not written (permissions, media, another program)
+    kNoMemory,        // an allocation failed; the operation did nothing
   };
 
   // OK is a null pointer: statuses pass through every row a scan reads, so
@@ -50,6 +51,7 @@ class Status {
   static Status Busy(std::string m) { return Status(Code::kBusy, std::move(m)); }
   static Status BadPassword(std::string m) { return Status(Code::kBadPassword, std::move(m)); }
   static Status ReadOnly(std::string m) { return Status(Code::kReadOnly, std::move(m)); }
+  static Status NoMemory(std::string m) { return Status(Code::kNoMemory, std::move(m)); }
 
   bool ok() const { return state_ == nullptr; }
   Code code() const { return state_ ? state_->code : Code::kOk; }

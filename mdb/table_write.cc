@@ -160,10 +160,12 @@ Status TableWriter::EncodeRow(const std::vector<Value>& values, const std::vecto
     }
     if (IsLongValueColumn(c)) {
       if (IsNull(values[i])) continue;
-      std::string data;
+      std::string text_bytes;
+      std::string_view data;  // a byte block is written from where it lies
       if (auto* s = std::get_if<std::u16string>(&values[i])) {
         if (c.column.type != ColumnType::kMemo) return Status::InvalidArgument("column [" + Utf8(c.column.name) + "] expects binary data");
-        data.assign(reinterpret_cast<const char*>(s->data()), s->size() * 2);
+        text_bytes.assign(reinterpret_cast<const char*>(s->data()), s->size() * 2);
+        data = text_bytes;
       } else if (auto* b = std::get_if<Binary>(&values[i])) {
         if (c.column.type != ColumnType::kOle) return Status::InvalidArgument("column [" + Utf8(c.column.name) + "] expects text");
         data = b->bytes;

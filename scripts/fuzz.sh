@@ -18,8 +18,10 @@ for t in "${targets[@]}"; do
   # The engine's readers start from real Access files.
   if [ "$name" = fuzz_reader ] && [ -d ../shared/fixtures/mdb ]; then seeds+=(../shared/fixtures/mdb); fi
   echo "--- $name for ${seconds}s"
-  if ! "$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=1048576 \
-      -print_final_stats=0 "$corpus" "${seeds[@]}" 2>build/fuzz/$name.log; then
+  # A 1 MB stack, as the program's main thread has on Windows: deep input
+  # must be refused, not overflow it.
+  if ! (ulimit -s 1024 && exec "$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=1048576 \
+      -print_final_stats=0 "$corpus" "${seeds[@]}") 2>build/fuzz/$name.log; then
     echo "$name found a fault:"; tail -40 build/fuzz/$name.log; status=1
   else
     grep -E '^(#[0-9]+\s+DONE|Done)' build/fuzz/$name.log | tail -1

@@ -83,9 +83,9 @@ TEST(SqlParser, DoubledApostropheIsOne) {
 TEST(SqlParser, OperatorsAndPrecedence) {
   Statement st = Parse(u"SELECT a, b AS c FROM t WHERE NOT a = 1 OR b IN (1, 2) AND c IS NOT NULL ORDER BY a DESC, [b]");
   // OR binds loosest.
-  EXPECT_EQ(st.where->op, Op::kOr);
+  EXPECT_EQ(st.where->ops, std::vector<Op>{Op::kOr});
   EXPECT_EQ(st.where->args[0]->op, Op::kNot);
-  EXPECT_EQ(st.where->args[1]->op, Op::kAnd);
+  EXPECT_EQ(st.where->args[1]->ops, std::vector<Op>{Op::kAnd});
   EXPECT_EQ(st.where->args[1]->args[1]->kind, ExprKind::kIsNull);
   EXPECT_TRUE(st.where->args[1]->args[1]->negate);
   EXPECT_EQ(st.items[1].alias, u"c");
@@ -93,10 +93,19 @@ TEST(SqlParser, OperatorsAndPrecedence) {
 
   st = Parse(u"select * from t where a + 2 * 3 = 7 and b & 'x' not like 'y%'");
   const Expr* sum = st.where->args[0]->args[0].get();
-  EXPECT_EQ(sum->op, Op::kAdd);
-  EXPECT_EQ(sum->args[1]->op, Op::kMul);
+  EXPECT_EQ(sum->ops, std::vector<Op>{Op::kAdd});
+  EXPECT_EQ(sum->args[1]->ops, std::vector<Op>{Op::kMul});
   EXPECT_EQ(st.where->args[1]->kind, ExprKind::kLike);
   EXPECT_TRUE(st.where->args[1]->negate);
+
+  // Operators of one precedence are one chain, left to right: a - b + c - d.
+  st = Parse(u"select * from t where a - b + c - d = (e or f or g)");
+  const Expr* chain = st.where->args[0].get();
+  EXPECT_EQ(chain->ops, (std::vector<Op>{Op::kSub, Op::kAdd, Op::kSub}));
+  EXPECT_EQ(chain->args.size(), 4u);
+  EXPECT_EQ(chain->args[3]->name, u"d");
+  EXPECT_EQ(st.where->args[1]->ops, (std::vector<Op>{Op::kOr, Op::kOr}));
+  EXPECT_EQ(st.where->height, 3);
 }
 
 TEST(SqlParser, BrokenStatementsFailWithAMessage) {
