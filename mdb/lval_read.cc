@@ -46,7 +46,9 @@ Status ReadLongValue(Pager* pager, const uint8_t* field, size_t n, std::string* 
   // A chain: each row starts with the pointer to the next one. A loop is
   // caught by comparing with a remembered row whose distance back doubles
   // (Brent), within a few times the loop's length and without memory.
-  out->reserve(std::min<size_t>(length, 1 << 20));  // the length is only a claim
+  // One block of the value's size, not grown by copying; the length is only
+  // a claim, trusted up to 64 MB.
+  out->reserve(std::min<size_t>(length, size_t{64} << 20));
   uint32_t mark = 0;
   uint64_t steps = 0, power = 1;
   while (out->size() < length) {

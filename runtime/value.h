@@ -23,11 +23,14 @@ struct DateTime {
   bool operator==(const DateTime&) const = default;
 };
 
-enum class Kind : uint8_t { Empty, Text, Integer, Float, Bool, DateTime, Bytes };
+enum class Kind : uint8_t { Empty, Text, Integer, Float, Bool, DateTime, Bytes, Error };
 
 // A value together with its kind. Empty is what ReadField gives for a field
 // holding no data (NULL); ToText of it is "", ToBinary is empty, ToDateTime is
-// the zero date.
+// the zero date. Error is what the runtime gives for a value it could not
+// produce: a field of a damaged or unreadable file, or one that needed more
+// memory than there was. It converts like Empty, but the caller stops: it
+// must not pass on what it could not read.
 class Value {
  public:
   Value() = default;
@@ -37,17 +40,21 @@ class Value {
   static Value FromBool(bool b) { Value v; v.v_ = b; return v; }
   static Value FromDate(DateTime d) { Value v; v.v_ = d; return v; }
   static Value FromBytes(Bytes b) { Value v; v.v_ = BytesBox{std::move(b)}; return v; }
+  static Value Error() { Value v; v.v_ = Unreadable{}; return v; }
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   bool empty() const { return kind() == Kind::Empty; }
+  bool failed() const { return kind() == Kind::Error; }
   const Text& text() const { return std::get<Text>(v_); }
   int64_t integer() const { return std::get<int64_t>(v_); }
   double floating() const { return std::get<double>(v_); }
   bool boolean() const { return std::get<bool>(v_); }
   DateTime date() const { return std::get<DateTime>(v_); }
   const Bytes& bytes() const { return std::get<BytesBox>(v_).b; }
-  // The text moved out, for converting a temporary without a copy.
+  // The text or byte block itself, moved out: a photo is never copied to be
+  // handed on.
   Text TakeText() { return std::move(std::get<Text>(v_)); }
+  Bytes TakeBytes() { return std::move(std::get<BytesBox>(v_).b); }
 
   bool operator==(const Value&) const = default;
 
@@ -57,7 +64,10 @@ class Value {
     Bytes b;
     bool operator==(const BytesBox&) const = default;
   };
-  std::variant<std::monostate, Text, int64_t, double, bool, DateTime, BytesBox> v_;
+  struct Unreadable {
+    bool operator==(const Unreadable&) const = default;
+  };
+  std::variant<std::monostate, Text, int64_t, double, bool, DateTime, BytesBox, Unreadable> v_;
 };
 
 }  // namespace rt

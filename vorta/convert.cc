@@ -1,6 +1,8 @@
 #include "vorta/convert.h"
 
 #include <charconv>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,9 @@
 
 #include "mdb/oadate.h"
 #include "vorta/text_codec.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -52,15 +57,16 @@ void AppendLittleEndian(rt::Bytes* out, uint64_t v, int n) {
 
 }  // namespace
 
-rt::Text ToText(const rt::Value& v) {
+rt::Text ToText(rt::Value v) {
   switch (v.kind()) {
-    case rt::Kind::Empty: return "";
-    case rt::Kind::Text: return v.text();
+    case rt::Kind::Empty:
+    case rt::Kind::Error: return "";
+    case rt::Kind::Text: return v.TakeText();
     case rt::Kind::Integer: return std::to_string(v.integer());
     case rt::Kind::Float: return PlainDecimal(v.floating());
     case rt::Kind::Bool: return v.boolean() ? "真" : "假";
     case rt::Kind::DateTime: return mdb::FormatOaDate(v.date().oa);
-    case rt::Kind::Bytes: return v.bytes();
+    case rt::Kind::Bytes: return v.TakeBytes();
   }
   return "";
 }
@@ -78,17 +84,19 @@ rt::DateTime ToDateTime(const rt::Value& v) {
       if (mdb::ParseOaDate(v.bytes(), false, &oa)) return rt::DateTime{oa};
       return rt::DateTime{};
     case rt::Kind::Empty:
+    case rt::Kind::Error:
     case rt::Kind::Bool: return rt::DateTime{};
   }
   return rt::DateTime{};
 }
 
-rt::Bytes ToBinary(const rt::Value& v) {
+rt::Bytes ToBinary(rt::Value v) {
   rt::Bytes out;
   switch (v.kind()) {
-    case rt::Kind::Empty: break;
-    case rt::Kind::Text: out = v.text(); break;
-    case rt::Kind::Bytes: out = v.bytes(); break;
+    case rt::Kind::Empty:
+    case rt::Kind::Error: break;
+    case rt::Kind::Text: out = v.TakeText(); break;
+    case rt::Kind::Bytes: out = v.TakeBytes(); break;
     case rt::Kind::Integer: {
       int64_t i = v.integer();
       AppendLittleEndian(&out, static_cast<uint64_t>(i), (i >= INT32_MIN && i <= INT32_MAX) ? 4 : 8);
@@ -121,27 +129,73 @@ int DatePart(rt::DateTime d, char part) {
   return 0;
 }
 
+namespace {
+
+FILE* OpenForReading(const rt::Text& name) {
+#ifdef _WIN32
+  std::u16string wide = text::Gb18030ToUtf16(name);
+  return _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb");
+#else
+  return std::fopen(text::Gb18030ToUtf8(name).c_str(), "rb");
+#endif
+}
+
+// -1 for anything but a regular file.
+int64_t SizeOf(FILE* f) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_fstat64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
+#else
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+#endif
+  return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace
+
 rt::Bytes ReadFile(const rt::Text& name) {
   rt::Bytes out;
   if (name.empty()) return out;
-#ifdef _WIN32
-  std::u16string wide = text::Gb18030ToUtf16(name);
-  FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb");
-#else
-  FILE* f = std::fopen(text::Gb18030ToUtf8(name).c_str(), "rb");
-#endif
-  if (f == nullptr) return out;
+  FILE* f = nullptr;
   try {
-    char buf[64 * 1024];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    if (std::ferror(f)) out.clear();
+    f = OpenForReading(name);
+    if (f == nullptr) return out;
+    int64_t size = SizeOf(f);
+    if (size < 0 || static_cast<uint64_t>(size) >= SIZE_MAX / 2) {
+      std::fclose(f);
+      return out;
+    }
+    // Read into a block of the file's size; one that grows meanwhile goes on.
+    out.resize(static_cast<size_t>(size));
+    size_t have = std::fread(out.data(), 1, out.size(), f);
+    bool grew = have == out.size();
+    out.resize(have);
+    if (grew) {
+      char buf[64 * 1024];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    }
+    if (std::ferror(f)) rt::Bytes().swap(out);
   } catch (const std::bad_alloc&) {
-    out.clear();  // too large to hold: treated like an unreadable file
-    out.shrink_to_fit();
+    rt::Bytes().swap(out);  // too large to hold: treated like an unreadable file
   }
-  std::fclose(f);
+  if (f != nullptr) std::fclose(f);
   return out;
+}
+
+int64_t FileSize(const rt::Text& name) {
+  if (name.empty()) return -1;
+  FILE* f = nullptr;
+  try {
+    f = OpenForReading(name);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  if (f == nullptr) return -1;
+  int64_t size = SizeOf(f);
+  std::fclose(f);
+  return size;
 }
 
 }  // namespace vorta

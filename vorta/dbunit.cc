@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 #include "mdb/mdb.h"
 #include "mdb/sql.h"
@@ -61,15 +62,15 @@ rt::Value ToRuntime(const mdb::Value& v, mdb::ColumnType type) {
 
 }  // namespace
 
-DatabaseUnit::DatabaseUnit() = default;
+DatabaseUnit::DatabaseUnit(mdb::Env* env) : env_(env != nullptr ? env : mdb::Env::Default()) {}
 DatabaseUnit::~DatabaseUnit() { CloseDatabase(); }
 
-bool DatabaseUnit::OpenMdb(const rt::Text& file, const rt::Text& password) {
+bool DatabaseUnit::OpenMdb(const rt::Text& file, const rt::Text& password) try {
   CloseDatabase();
   mdb::OpenOptions options;
   options.password = text::Gb18030ToUtf16(password);
   std::unique_ptr<mdb::Database> db;
-  mdb::Status s = mdb::Database::Open(mdb::Env::Default(), text::Gb18030ToUtf8(file), options, &db);
+  mdb::Status s = mdb::Database::Open(env_, text::Gb18030ToUtf8(file), options, &db);
   if (!s.ok()) {
     last_error_ = s.ToString();
     return false;
@@ -77,6 +78,9 @@ bool DatabaseUnit::OpenMdb(const rt::Text& file, const rt::Text& password) {
   db_ = std::move(db);
   last_error_.clear();
   return true;
+} catch (const std::bad_alloc&) {
+  last_error_ = "out of memory";
+  return false;
 }
 
 void DatabaseUnit::CloseDatabase() {
@@ -87,7 +91,7 @@ void DatabaseUnit::CloseDatabase() {
 
 bool DatabaseUnit::is_open() const { return db_ != nullptr; }
 
-int DatabaseUnit::Query(const rt::Text& sql) {
+int DatabaseUnit::Query(const rt::Text& sql) try {
   if (!db_) {
     last_error_ = "no database is open";
     return 0;
@@ -101,35 +105,50 @@ int DatabaseUnit::Query(const rt::Text& sql) {
   last_error_.clear();
   int id = next_rs_++;
   if (next_rs_ <= 0) next_rs_ = 1;
-  record_sets_[id] = OpenSet{std::move(rs), {}};
+  record_sets_[id].set = std::move(rs);
   return id;
+} catch (const std::bad_alloc&) {
+  last_error_ = "out of memory";
+  return 0;
 }
 
-void DatabaseUnit::MoveFirst(int rs) {
+void DatabaseUnit::Moved(OpenSet* open, const mdb::Status& s) {
+  if (s.ok()) {
+    last_error_.clear();
+    return;
+  }
+  last_error_ = s.ToString();
+  open->move_failed = true;
+}
+
+void DatabaseUnit::MoveFirst(int rs) try {
   auto it = record_sets_.find(rs);
   if (it == record_sets_.end()) {
     last_error_ = "no record set " + std::to_string(rs);
     return;
   }
   mdb::Status s = it->second.set->MoveFirst();
-  if (s.ok()) last_error_.clear();
-  else last_error_ = s.ToString();
+  if (s.ok()) it->second.move_failed = it->second.failure_read = false;  // a fresh start
+  Moved(&it->second, s);
+} catch (const std::bad_alloc&) {
+  last_error_ = "out of memory";
 }
 
-void DatabaseUnit::MoveNext(int rs) {
+void DatabaseUnit::MoveNext(int rs) try {
   auto it = record_sets_.find(rs);
   if (it == record_sets_.end()) {
     last_error_ = "no record set " + std::to_string(rs);
     return;
   }
-  mdb::Status s = it->second.set->MoveNext();
-  if (s.ok()) last_error_.clear();
-  else last_error_ = s.ToString();
+  Moved(&it->second, it->second.set->MoveNext());
+} catch (const std::bad_alloc&) {
+  last_error_ = "out of memory";
 }
 
 bool DatabaseUnit::IsAfterLast(int rs) {
   auto it = record_sets_.find(rs);
   if (it == record_sets_.end()) return true;
+  if (it->second.move_failed) return it->second.failure_read;
   return it->second.set->AtEnd();
 }
 
@@ -142,11 +161,15 @@ int DatabaseUnit::ColumnOf(OpenSet* open, const rt::Text& column) {
   return c;
 }
 
-rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) {
+rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) try {
   auto it = record_sets_.find(rs);
   if (it == record_sets_.end()) {
     last_error_ = "no record set " + std::to_string(rs);
     return rt::Value();
+  }
+  if (it->second.move_failed) {
+    it->second.failure_read = true;
+    return rt::Value::Error();
   }
   mdb::RecordSet* set = it->second.set.get();
   int c = ColumnOf(&it->second, column);
@@ -164,29 +187,43 @@ rt::Value DatabaseUnit::ReadField(int rs, const rt::Text& column) {
   mdb::Status s = set->Peek(c, &v);
   if (!s.ok()) {
     last_error_ = s.ToString();
-    return rt::Value();
+    return rt::Value::Error();
   }
   last_error_.clear();
   return ToRuntime(*v, set->column_types()[c]);
+} catch (const std::bad_alloc&) {
+  last_error_ = "out of memory";
+  return rt::Value::Error();
 }
 
 void DatabaseUnit::CloseRecordSet(int rs) { record_sets_.erase(rs); }
 
-bool DatabaseUnit::ExecuteSql(const rt::Text& sql, const rt::Bytes* param) {
+bool DatabaseUnit::ExecuteSql(const rt::Text& sql, rt::Bytes* param) try {
   if (!db_) {
     last_error_ = "no database is open";
     return false;
   }
-  mdb::Binary blob;
-  if (param) blob.bytes = *param;
+  std::u16string statement = text::Gb18030ToUtf16(sql);
+  // The caller's bytes go to the engine and come back, without a copy.
+  struct Lent {
+    rt::Bytes* owner;
+    mdb::Binary blob;
+    ~Lent() {
+      if (owner != nullptr) owner->swap(blob.bytes);
+    }
+  } lent{param, {}};
+  if (param != nullptr) lent.blob.bytes.swap(*param);
   int64_t rows = 0;
-  mdb::Status s = mdb::ExecuteStatement(db_.get(), text::Gb18030ToUtf16(sql), param ? &blob : nullptr, &rows);
+  mdb::Status s = mdb::ExecuteStatement(db_.get(), statement, param ? &lent.blob : nullptr, &rows);
   if (!s.ok()) {
     last_error_ = s.ToString();
     return false;
   }
   last_error_.clear();
   return true;
+} catch (const std::bad_alloc&) {
+  last_error_ = "out of memory";
+  return false;
 }
 
 }  // namespace vorta

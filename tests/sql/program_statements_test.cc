@@ -64,7 +64,7 @@ class ProgramStatements : public ::testing::Test {
 
   // The add-person statement, piece by piece as the program builds it.
   bool AddPerson(const rt::Text& name, bool male, const rt::Text& profile, const rt::Text& date,
-                 const rt::Bytes& photo = "") {
+                 rt::Bytes photo = "") {
     rt::Text sql = "insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('" + name +
                    "'," + (male ? "true" : "false") + ",'" + profile + "','" + date + "','张三',?)";
     return db_.ExecuteSql(sql, &photo);
@@ -115,7 +115,7 @@ TEST_F(ProgramStatements, LoginLookupAndLogRow) {
 }
 
 TEST_F(ProgramStatements, AddSelectModifyDeletePerson) {
-  const rt::Bytes photo("\x89PNG\r\n\x1a\n\0\0binary\xff", 17);
+  rt::Bytes photo("\x89PNG\r\n\x1a\n\0\0binary\xff", 17);
   ASSERT_TRUE(AddPerson("李四", true, "第一行\r\n第二行", "1990-05-07", photo)) << db_.last_error();
   auto rows = Rows(kPersons, {"ID", "姓名", "性别", "出生日期", "个人简介", "添加者", "照片"});
   ASSERT_EQ(rows.size(), 1u);
@@ -135,7 +135,7 @@ TEST_F(ProgramStatements, AddSelectModifyDeletePerson) {
   EXPECT_EQ(Rows("select * from [用户信息表] where [ID]=" + id + ".0", {"姓名"}).size(), 1u);
   EXPECT_EQ(Rows("select * from [用户信息表] where [ID]='" + id + "' and [性别]=true", {"姓名"}).size(), 1u);
 
-  const rt::Bytes empty;
+  rt::Bytes empty;
   rt::Text update = "update  [用户信息表] set [姓名]='王五',[性别]=false,[个人简介]='',[出生日期]='2001-12-23 14:05:09',"
                     "[添加者]='管理员',[照片]=? where [ID]=" + id;
   ASSERT_TRUE(db_.ExecuteSql(update, &empty)) << db_.last_error();
@@ -181,7 +181,7 @@ TEST_F(ProgramStatements, ApostrophesBreakTheStatementAndChangeNothing) {
   EXPECT_EQ(db_.Query("select * from [用户信息表] where [姓名]='D'Arcy'"), 0);
   EXPECT_EQ(db_.Query("select * from [用户信息表] where [姓名] like '%D'Arcy%'"), 0);
   const rt::Text id = std::to_string(IdOf("O''Brien"));
-  const rt::Bytes photo = "x";
+  rt::Bytes photo = "x";
   EXPECT_FALSE(db_.ExecuteSql("update  [用户信息表] set [姓名]='D'Arcy',[性别]=false,[个人简介]='',[出生日期]='2001-12-23',"
                               "[添加者]='张三',[照片]=? where [ID]=" + id,
                               &photo));
@@ -278,7 +278,7 @@ TEST_F(ProgramStatements, AdministratorsAndCascadingLogDelete) {
 TEST_F(ProgramStatements, BrokenStatementsChangeNothing) {
   ASSERT_TRUE(AddPerson("张三", true, "x", "1990-05-07"));
   const rt::Text id = std::to_string(IdOf("张三"));
-  const rt::Bytes photo = "p";
+  rt::Bytes photo = "p";
   for (const rt::Text& bad : {
            rt::Text("update  [用户信息表] set [姓名]='李四',[出生日期]='不是日期',[照片]=? where [ID]=") + id,
            rt::Text("update  [用户信息表] set [姓名]='李四',[性别]='也许',[照片]=? where [ID]=") + id,

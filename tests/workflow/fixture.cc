@@ -91,7 +91,8 @@ std::vector<Record> WorkflowTest::Select(const rt::Text& sql) {
 
 void WorkflowTest::Exec(const rt::Text& sql, const rt::Bytes* photo) {
   vorta::DatabaseUnit& db = Db();
-  EXPECT_TRUE(db.ExecuteSql(sql, photo)) << sql << ": " << db.last_error();
+  rt::Bytes bytes = photo != nullptr ? *photo : rt::Bytes();
+  EXPECT_TRUE(db.ExecuteSql(sql, photo != nullptr ? &bytes : nullptr)) << sql << ": " << db.last_error();
 }
 
 std::vector<rt::Text> WorkflowTest::LogEvents() {

@@ -237,7 +237,7 @@ rt::Value HeadlessRuntime::GetProperty(const rt::ControlRef& ref, rt::Prop prop)
   return Value();
 }
 
-void HeadlessRuntime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, const rt::Value& v) {
+bool HeadlessRuntime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, rt::Value v) {
   using rt::ControlKind;
   using rt::Kind;
   Control* c = nullptr;
@@ -246,41 +246,42 @@ void HeadlessRuntime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, cons
       if (!IsWindowItself(ref.name)) ADD_FAILURE() << "Title of a control";
       if (v.kind() != Kind::Text) ADD_FAILURE() << "a title that is not a text";
       else WindowOf(ref.window).title = v.text();
-      return;
+      return true;
     case rt::Prop::Text:
-      if ((c = Find(ref, ControlKind::Edit, "Text")) == nullptr) return;
+      if ((c = Find(ref, ControlKind::Edit, "Text")) == nullptr) return false;
       if (v.kind() != Kind::Text) ADD_FAILURE() << "Text set to a value that is not a text";
-      else c->text = v.text();
-      return;
+      else c->text = v.TakeText();
+      return true;
     case rt::Prop::Index: {
-      if ((c = Find(ref, ControlKind::Combo, "Index")) == nullptr) return;
+      if ((c = Find(ref, ControlKind::Combo, "Index")) == nullptr) return false;
       if (v.kind() != Kind::Integer) {
         ADD_FAILURE() << "Index set to a value that is not an integer";
-        return;
+        return false;
       }
       int count = 0;
       while (c->def->items != nullptr && c->def->items[count] != nullptr) ++count;
       int64_t i = v.integer();
       c->index = (i >= 0 && i < count) ? static_cast<int>(i) : -1;
       c->text = c->index >= 0 ? c->def->items[c->index] : "";
-      return;
+      return true;
     }
     case rt::Prop::Date:
-      if ((c = Find(ref, ControlKind::DateBox, "Date")) == nullptr) return;
+      if ((c = Find(ref, ControlKind::DateBox, "Date")) == nullptr) return false;
       if (v.kind() != Kind::DateTime) ADD_FAILURE() << "Date set to a value that is not a date-time";
       else c->date = v.date();
-      return;
+      return true;
     case rt::Prop::Picture:
-      if ((c = Find(ref, ControlKind::PictureBox, "Picture")) == nullptr) return;
+      if ((c = Find(ref, ControlKind::PictureBox, "Picture")) == nullptr) return false;
       if (v.kind() != Kind::Bytes) ADD_FAILURE() << "Picture set to a value that is not a byte block";
-      else c->picture = v.bytes();
-      return;
+      else c->picture = v.TakeBytes();
+      return true;
     case rt::Prop::Checked:
     case rt::Prop::CurrentRow:
     case rt::Prop::FileName:
       ADD_FAILURE() << "the program never sets this property";
-      return;
+      return false;
   }
+  return false;
 }
 
 int HeadlessRuntime::ShowMessage(const rt::Text& text, uint32_t flags) {
@@ -401,7 +402,7 @@ vorta::DatabaseUnit* HeadlessRuntime::UnitFor(const rt::DbRef& db, const char* w
     return nullptr;
   }
   auto& slot = units_[{db.window, db.name}];
-  if (!slot) slot = std::make_unique<vorta::DatabaseUnit>();
+  if (!slot) slot = std::make_unique<vorta::DatabaseUnit>(env_);
   return slot.get();
 }
 
@@ -451,7 +452,7 @@ void HeadlessRuntime::CloseRecordSet(const rt::DbRef& db, int rs) {
   }
 }
 
-bool HeadlessRuntime::ExecuteSql(const rt::DbRef& db, const rt::Text& sql, const rt::Bytes* param) {
+bool HeadlessRuntime::ExecuteSql(const rt::DbRef& db, const rt::Text& sql, rt::Bytes* param) {
   vorta::DatabaseUnit* u = UnitFor(db, "ExecuteSql");
   if (before_execute_) {
     auto action = std::move(before_execute_);
@@ -463,12 +464,14 @@ bool HeadlessRuntime::ExecuteSql(const rt::DbRef& db, const rt::Text& sql, const
   return ok;
 }
 
-rt::Text HeadlessRuntime::ToText(const rt::Value& v) { return vorta::ToText(v); }
+rt::Text HeadlessRuntime::ToText(rt::Value v) { return vorta::ToText(std::move(v)); }
 rt::DateTime HeadlessRuntime::ToDateTime(const rt::Value& v) { return vorta::ToDateTime(v); }
-rt::Bytes HeadlessRuntime::ToBinary(const rt::Value& v) { return vorta::ToBinary(v); }
+rt::Bytes HeadlessRuntime::ToBinary(rt::Value v) { return vorta::ToBinary(std::move(v)); }
 int HeadlessRuntime::DatePart(rt::DateTime d, char part) { return vorta::DatePart(d, part); }
 rt::Bytes HeadlessRuntime::ReadFile(const rt::Text& file_name) {
   return vorta::ReadFile(NativePath(file_name));
 }
+
+int64_t HeadlessRuntime::FileSize(const rt::Text& file_name) { return vorta::FileSize(NativePath(file_name)); }
 
 }  // namespace headless

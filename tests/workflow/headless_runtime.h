@@ -79,6 +79,8 @@ class HeadlessRuntime : public rt::Runtime {
   void Answer(int button) { answers_.push_back(button); }
   // The next file dialog picks this path; without one it is cancelled.
   void ChooseFile(const rt::Text& path) { chosen_files_.push_back(path); }
+  // Database units made from now on reach their files through env.
+  void UseEnv(mdb::Env* env) { env_ = env; }
   // Runs once, just before the next ExecuteSql reaches the database: what
   // another program could do to the file at that moment.
   void BeforeNextExecute(std::function<void()> action) { before_execute_ = std::move(action); }
@@ -125,7 +127,7 @@ class HeadlessRuntime : public rt::Runtime {
   void LoadWindow(rt::WindowId window, bool modal) override;
   void CloseWindow(rt::WindowId window) override;
   rt::Value GetProperty(const rt::ControlRef& control, rt::Prop prop) override;
-  void SetProperty(const rt::ControlRef& control, rt::Prop prop, const rt::Value& value) override;
+  bool SetProperty(const rt::ControlRef& control, rt::Prop prop, rt::Value value) override;
   int ShowMessage(const rt::Text& text, uint32_t flags) override;
   bool ShowFileDialog(const rt::ControlRef& dialog) override;
   void DeleteAllItems(const rt::ControlRef& list) override;
@@ -141,12 +143,13 @@ class HeadlessRuntime : public rt::Runtime {
   bool IsAfterLast(const rt::DbRef& db, int rs) override;
   rt::Value ReadField(const rt::DbRef& db, int rs, const rt::Text& column) override;
   void CloseRecordSet(const rt::DbRef& db, int rs) override;
-  bool ExecuteSql(const rt::DbRef& db, const rt::Text& sql, const rt::Bytes* param) override;
-  rt::Text ToText(const rt::Value& v) override;
+  bool ExecuteSql(const rt::DbRef& db, const rt::Text& sql, rt::Bytes* param) override;
+  rt::Text ToText(rt::Value v) override;
   rt::DateTime ToDateTime(const rt::Value& v) override;
-  rt::Bytes ToBinary(const rt::Value& v) override;
+  rt::Bytes ToBinary(rt::Value v) override;
   int DatePart(rt::DateTime d, char part) override;
   rt::Bytes ReadFile(const rt::Text& file_name) override;
+  int64_t FileSize(const rt::Text& file_name) override;
 
   // Record sets opened and not yet closed, over all units.
   int open_record_sets() const { return open_record_sets_; }
@@ -169,6 +172,7 @@ class HeadlessRuntime : public rt::Runtime {
   std::vector<rt::WindowId> loads_;
   std::map<std::pair<rt::WindowId, std::string>, std::unique_ptr<vorta::DatabaseUnit>> units_;
   rt::Text run_directory_;
+  mdb::Env* env_ = nullptr;
   void (*exit_routine_)() = nullptr;
   bool exit_routine_ran_ = false;
   int close_database_calls_ = 0;

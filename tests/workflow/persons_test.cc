@@ -1,6 +1,10 @@
 // The main window's person list, search, record form, add, modify and delete.
+#include <filesystem>
+#include <fstream>
+
 #include "accounts/handlers.h"
 #include "persons/handlers.h"
+#include "tests/workflow/alloc_limit.h"
 #include "tests/workflow/fixture.h"
 #include "vorta/convert.h"
 #include "vorta/text_codec.h"
@@ -333,6 +337,106 @@ TEST_F(PersonsTest, ModifyAndDeleteWithoutACurrentRowSendNothing) {
   EXPECT_EQ(Count("select * from [用户信息表]"), 1);
   EXPECT_EQ(PersonsNamed("甲").size(), 1u);
   EXPECT_EQ(LogEvents(), Texts{"用户登录"});
+}
+
+// A photo file larger than the program takes (64 MB) is refused with a
+// message before it is read, and the picture stays; one of exactly 64 MB
+// goes in and comes back byte for byte.
+TEST_F(PersonsTest, PhotosUpToSixtyFourMegabytesLargerOnesRefused) {
+  StartLoggedIn();
+  rt().ChooseFile(WriteFile("small.png", SamplePhoto('s')));
+  rt().Click(kMain, "按钮1");
+  const size_t kLimit = size_t{64} << 20;
+  rt::Text too_large = WriteFile("too-large.png", "");
+  std::filesystem::resize_file(Fs(text::Gb18030ToUtf8(too_large)), kLimit + 1);
+  rt().ChooseFile(too_large);
+  rt().Click(kMain, "按钮1");
+  EXPECT_EQ(messages(), (Messages{{"照片文件超过64MB，不能选用！", kError}}));
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, SamplePhoto('s'));
+
+  std::string photo(kLimit, '\0');
+  for (size_t i = 0; i < photo.size(); ++i) photo[i] = static_cast<char>((i * 2654435761u) >> 13);
+  rt().ChooseFile(WriteFile("limit.png", photo));
+  rt().Click(kMain, "按钮1");
+  FillForm("大照片", 0, headless::Day(1990, 1, 1), "");
+  rt().Click(kMain, "按钮2");
+  rt().SetProperty(rt::ControlRef{kMain, "图片框1"}, rt::Prop::Picture, rt::Value::FromBytes(""));
+  rt().SelectRow(kMain, kList, RowOf("大照片"));
+  EXPECT_TRUE(rt().At(kMain, "图片框1").picture == photo);
+  EXPECT_EQ(messages().size(), 2u);  // the refusal, then "数据添加成功！"
+}
+
+// Memory running out in a handler or in the database unit is a failed
+// operation with the handler's own message: nothing changes, nothing is
+// read as empty, and the program goes on.
+TEST_F(PersonsTest, RunningOutOfMemoryIsAFailedOperation) {
+  const std::string photo(8 << 20, 'p');
+  int64_t li = SeedPerson("李四", true, "1990-5-7", "简介", photo);
+  SeedPerson("王五", false, "1985-12-1", "旧");
+  StartLoggedIn();
+  rt().SelectRow(kMain, kList, RowOf("王五"));
+  rt::Text chosen = WriteFile("chosen.png", photo);
+  {
+    AllocationLimit limit(4 << 20);
+    rt().SelectRow(kMain, kList, RowOf("李四"));  // its photo does not fit
+    rt().ChooseFile(chosen);
+    rt().Click(kMain, "按钮1");
+  }
+  EXPECT_EQ(messages(), (Messages{{"查询失败!", kError}, {"照片文件未能读入，照片未改变！", kError}}));
+  EXPECT_EQ(rt().At(kMain, "编辑框_姓名").text, "王五");
+  EXPECT_EQ(rt().At(kMain, "图片框1").picture, "");
+  EXPECT_EQ(rt().open_record_sets(), 0);
+
+  rt().SelectRow(kMain, kList, RowOf("李四"));
+  EXPECT_TRUE(rt().At(kMain, "图片框1").picture == photo);
+  rt().Type(kMain, "编辑框_姓名", "李四改");
+  rt().ClearMessages();
+  {
+    AllocationLimit limit(4 << 20);
+    rt().Click(kMain, "按钮2");
+    rt().Click(kMain, "按钮3");
+  }
+  EXPECT_EQ(messages(), (Messages{{"数据添加失败！", kError}, {"数据修改失败！", kError}}));
+  std::vector<Record> rows = Select("select * from [用户信息表]");
+  EXPECT_EQ(rows.size(), 2u);
+  EXPECT_TRUE(PersonsNamed("李四改").empty());
+  rt().Click(kMain, "按钮3");
+  rows = PersonsNamed("李四改");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(vorta::ToText(Field(rows[0], "ID")), std::to_string(li));
+  EXPECT_TRUE(vorta::ToBinary(Field(rows[0], "照片")) == photo);
+}
+
+// A field that cannot be read (a damaged long value: its pages no longer
+// say they hold data) shows "查询失败!" and leaves the form as it was, so the photo that
+// could not be read is not taken for none; the rest of the file still works.
+TEST_F(PersonsTest, ReadErrorsShowTheFailureAndLeaveTheForm) {
+  const std::string photo(200000, 'q');  // a long value over many pages
+  SeedPerson("李四", true, "1990-5-7", "简介", photo);
+  SeedPerson("王五", false, "1985-12-1", "旧");
+  Db().CloseDatabase();
+  {
+    std::fstream f(db_path(), std::ios::in | std::ios::out | std::ios::binary);
+    std::string page(4096, '\0');
+    int damaged = 0;
+    for (std::streamoff at = 0; f.seekg(at).read(page.data(), 4096); at += 4096) {
+      if (page[0] != 1 || page.compare(4, 4, "LVAL") != 0 || page.find(std::string(1000, 'q')) == std::string::npos)
+        continue;
+      f.seekp(at).put('\x04');
+      ++damaged;
+    }
+    ASSERT_GT(damaged, 0);
+  }
+  StartLoggedIn();
+  ASSERT_EQ(Names(), (Texts{"李四", "王五"}));
+  rt().SelectRow(kMain, kList, RowOf("王五"));
+  rt().SelectRow(kMain, kList, RowOf("李四"));
+  EXPECT_EQ(messages(), (Messages{{"查询失败!", kError}}));
+  EXPECT_EQ(rt().At(kMain, "编辑框_姓名").text, "王五");
+  EXPECT_EQ(rt().At(kMain, "编辑框_个人简介").text, "旧");
+  EXPECT_EQ(rt().At(kMain, "组合框_性别").index, 1);
+  EXPECT_EQ(rt().At(kMain, "日期框_出生日期").date, headless::Day(1985, 12, 1));
+  EXPECT_EQ(rt().open_record_sets(), 0);
 }
 
 TEST_F(PersonsTest, ValuesOfAnUnexpectedKindEndTheFillAndReleaseTheRecordSet) {

@@ -4,7 +4,10 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
 
 namespace vorta::win {
 
@@ -18,31 +21,104 @@ struct BoxState {
 
 BoxState* StateOf(HWND box) { return reinterpret_cast<BoxState*>(GetWindowLongPtrW(box, GWLP_USERDATA)); }
 
-// Decodes into a bitmap of our own so the stream can go at once and bad
+// A read-only stream over bytes that stay where they are: the decoder reads
+// the photo the box holds instead of a copy of it.
+class ByteStream final : public IStream {
+ public:
+  explicit ByteStream(const std::string& bytes) : bytes_(bytes) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
+      *out = static_cast<IStream*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE Read(void* out, ULONG want, ULONG* got) override {
+    size_t n = pos_ < bytes_.size() ? std::min<size_t>(want, bytes_.size() - pos_) : 0;
+    if (n > 0) memcpy(out, bytes_.data() + pos_, n);
+    pos_ += n;
+    if (got != nullptr) *got = static_cast<ULONG>(n);
+    return n == want ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* at) override {
+    int64_t base = origin == STREAM_SEEK_SET ? 0
+                   : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(pos_)
+                   : origin == STREAM_SEEK_END ? static_cast<int64_t>(bytes_.size())
+                                               : -1;
+    if (base < 0 || base + move.QuadPart < 0) return STG_E_INVALIDFUNCTION;
+    pos_ = static_cast<size_t>(base + move.QuadPart);
+    if (at != nullptr) at->QuadPart = pos_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG* st, DWORD) override {
+    if (st == nullptr) return E_POINTER;
+    *st = {};
+    st->type = STGTY_STREAM;
+    st->cbSize.QuadPart = bytes_.size();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IStream** out) override {
+    if (out == nullptr) return E_POINTER;
+    auto* copy = new (std::nothrow) ByteStream(bytes_);
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    copy->pos_ = pos_;
+    *out = copy;
+    return S_OK;
+  }
+
+ private:
+  ~ByteStream() = default;
+  const std::string& bytes_;
+  size_t pos_ = 0;
+  ULONG refs_ = 1;
+};
+
+// The box draws at most this many pixels across: a photo's own size is kept
+// only up to what a box could ever show, so a large photo costs little
+// memory once decoded.
+constexpr UINT kMaxDrawnSide = 1024;
+
+// Decodes into a bitmap of our own so the decoder can go at once and bad
 // bytes show up here rather than at paint time.
 std::unique_ptr<Gdiplus::Bitmap> Decode(const std::string& bytes) {
   if (bytes.empty()) return nullptr;
-  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  if (mem == nullptr) return nullptr;
-  void* p = GlobalLock(mem);
-  memcpy(p, bytes.data(), bytes.size());
-  GlobalUnlock(mem);
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream))) {
-    GlobalFree(mem);
-    return nullptr;
-  }
+  auto* stream = new (std::nothrow) ByteStream(bytes);
+  if (stream == nullptr) return nullptr;
   std::unique_ptr<Gdiplus::Bitmap> out;
   {
     Gdiplus::Image image(stream);
     UINT w = image.GetWidth(), h = image.GetHeight();
-    if (image.GetLastStatus() == Gdiplus::Ok && w > 0 && h > 0 && w <= 20000 && h <= 20000) {
-      auto bitmap = std::make_unique<Gdiplus::Bitmap>(static_cast<INT>(w), static_cast<INT>(h),
-                                                      PixelFormat32bppPARGB);
-      if (bitmap->GetLastStatus() == Gdiplus::Ok) {
+    if (image.GetLastStatus() == Gdiplus::Ok && w > 0 && h > 0) {
+      double scale = std::min(1.0, static_cast<double>(kMaxDrawnSide) / std::max(w, h));
+      INT dw = std::max(1, static_cast<INT>(w * scale + 0.5)), dh = std::max(1, static_cast<INT>(h * scale + 0.5));
+      auto bitmap = std::make_unique<Gdiplus::Bitmap>(dw, dh, PixelFormat32bppPARGB);
+      if (bitmap && bitmap->GetLastStatus() == Gdiplus::Ok) {
         Gdiplus::Graphics g(bitmap.get());
-        if (g.DrawImage(&image, 0, 0, static_cast<INT>(w), static_cast<INT>(h)) == Gdiplus::Ok)
-          out = std::move(bitmap);
+        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        if (g.DrawImage(&image, 0, 0, dw, dh) == Gdiplus::Ok) out = std::move(bitmap);
       }
     }
   }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "mdb/oadate.h"
 #include "ui/windows.h"
@@ -379,7 +380,13 @@ LRESULT CALLBACK Win32Runtime::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
   }
   auto* w = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (w == nullptr || g_self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-  return g_self->HandleMessage(w, hwnd, msg, wp, lp);
+  // Nothing is thrown out of a window procedure: the system's frames lie
+  // between it and any catcher.
+  try {
+    return g_self->HandleMessage(w, hwnd, msg, wp, lp);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
 }
 
 LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -441,6 +448,14 @@ LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, L
 // --------------------------------------------------------------- properties
 
 rt::Value Win32Runtime::GetProperty(const rt::ControlRef& ref, rt::Prop prop) {
+  try {
+    return Property(ref, prop);
+  } catch (const std::bad_alloc&) {
+    return rt::Value::Error();  // a text or picture too large to copy now
+  }
+}
+
+rt::Value Win32Runtime::Property(const rt::ControlRef& ref, rt::Prop prop) {
   auto window_text = [](HWND hwnd) {
     int n = GetWindowTextLengthW(hwnd);
     std::wstring s(static_cast<size_t>(n) + 1, L'\0');
@@ -500,75 +515,77 @@ rt::Value Win32Runtime::GetProperty(const rt::ControlRef& ref, rt::Prop prop) {
   return rt::Value();
 }
 
-void Win32Runtime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, const rt::Value& value) {
+bool Win32Runtime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, rt::Value value) try {
   switch (prop) {
     case rt::Prop::Title: {
-      if (Window* w = FindLoaded(ref.window)) SetWindowTextW(w->hwnd, Wide(vorta::ToText(value)).c_str());
-      return;
+      Window* w = FindLoaded(ref.window);
+      return w != nullptr && SetWindowTextW(w->hwnd, Wide(vorta::ToText(std::move(value))).c_str());
     }
     case rt::Prop::Text: {
       Control* c = Find(ref, rt::ControlKind::Edit);
       if (c == nullptr) c = Find(ref, rt::ControlKind::Label);
-      if (c != nullptr) {
-        SetWindowTextW(c->hwnd, Wide(vorta::ToText(value)).c_str());
-        return;
-      }
+      if (c != nullptr) return SetWindowTextW(c->hwnd, Wide(vorta::ToText(std::move(value))).c_str());
       if (Control* combo = Find(ref, rt::ControlKind::Combo)) {
-        std::wstring text = Wide(vorta::ToText(value));
+        std::wstring text = Wide(vorta::ToText(std::move(value)));
         LRESULT i = SendMessageW(combo->hwnd, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                  reinterpret_cast<LPARAM>(text.c_str()));
         SendMessageW(combo->hwnd, CB_SETCURSEL, i == CB_ERR ? static_cast<WPARAM>(-1) : i, 0);
+        return true;
       }
-      return;
+      return false;
     }
     case rt::Prop::Index: {
       Control* c = Find(ref, rt::ControlKind::Combo);
-      if (c == nullptr) return;
+      if (c == nullptr) return false;
       int64_t i = value.kind() == rt::Kind::Integer ? value.integer() : -1;
       LRESULT count = SendMessageW(c->hwnd, CB_GETCOUNT, 0, 0);
       if (i < 0 || i >= count) i = -1;
       SendMessageW(c->hwnd, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-      return;
+      return true;
     }
     case rt::Prop::Date: {
       Control* c = Find(ref, rt::ControlKind::DateBox);
-      if (c == nullptr) return;
+      if (c == nullptr) return false;
       rt::DateTime d = value.kind() == rt::Kind::DateTime ? value.date() : vorta::ToDateTime(value);
       mdb::CivilTime t;
-      if (!mdb::OaToCivil(d.oa, &t)) return;
+      if (!mdb::OaToCivil(d.oa, &t)) return false;
       SYSTEMTIME st = {};
       st.wYear = static_cast<WORD>(t.year);
       st.wMonth = static_cast<WORD>(t.month);
       st.wDay = static_cast<WORD>(t.day);
       SendMessageW(c->hwnd, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
-      return;
+      return true;
     }
     case rt::Prop::Picture: {
       Control* c = Find(ref, rt::ControlKind::PictureBox);
-      if (c == nullptr) return;
-      c->picture = value.kind() == rt::Kind::Bytes ? value.bytes() : vorta::ToBinary(value);
+      if (c == nullptr) return false;
+      // Moved in: the box holds the one copy of a photo.
+      c->picture = vorta::ToBinary(std::move(value));
       ShowPicture(c->hwnd, c->picture);
-      return;
+      return true;
     }
     case rt::Prop::Checked: {
       Control* c = Find(ref, rt::ControlKind::CheckBox);
-      if (c == nullptr) return;
+      if (c == nullptr) return false;
       bool on = value.kind() == rt::Kind::Bool ? value.boolean()
                 : value.kind() == rt::Kind::Integer ? value.integer() != 0
                                                    : false;
       SendMessageW(c->hwnd, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-      return;
+      return true;
     }
     case rt::Prop::CurrentRow: {
       Control* c = Find(ref, rt::ControlKind::ListView);
-      if (c == nullptr || value.kind() != rt::Kind::Integer) return;
+      if (c == nullptr || value.kind() != rt::Kind::Integer) return false;
       c->list->SetCurrentRow(value.integer());
-      return;
+      return true;
     }
     case rt::Prop::FileName:
-      file_names_[{ref.window, ref.name != nullptr ? ref.name : ""}] = vorta::ToText(value);
-      return;
+      file_names_[{ref.window, ref.name != nullptr ? ref.name : ""}] = vorta::ToText(std::move(value));
+      return true;
   }
+  return false;
+} catch (const std::bad_alloc&) {
+  return false;  // the control keeps what it showed
 }
 
 HWND Win32Runtime::ActiveOwner() {
@@ -578,15 +595,17 @@ HWND Win32Runtime::ActiveOwner() {
   return nullptr;
 }
 
-int Win32Runtime::ShowMessage(const rt::Text& text, uint32_t flags) {
+int Win32Runtime::ShowMessage(const rt::Text& text, uint32_t flags) try {
   HWND owner = ActiveOwner();
   UINT style = flags | MB_SETFOREGROUND;
   if (owner == nullptr) style |= MB_TASKMODAL;
   // An empty caption: the box has no title.
   return MessageBoxW(owner, Wide(text).c_str(), L"", style);
+} catch (const std::bad_alloc&) {
+  return 0;
 }
 
-bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) {
+bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) try {
   const rt::WindowDef* def = WindowDefOf(image_, ref.window);
   const rt::ControlDef* cd = def != nullptr && ref.name != nullptr ? ControlDefOf(*def, ref.name) : nullptr;
   if (cd == nullptr || cd->kind != rt::ControlKind::CommonDialog) return false;
@@ -613,6 +632,8 @@ bool Win32Runtime::ShowFileDialog(const rt::ControlRef& ref) {
   buffer.resize(wcslen(buffer.c_str()));
   file_names_[{ref.window, ref.name}] = Narrow(buffer);
   return true;
+} catch (const std::bad_alloc&) {
+  return false;
 }
 
 // --------------------------------------------------------------- list views
@@ -621,13 +642,17 @@ void Win32Runtime::DeleteAllItems(const rt::ControlRef& ref) {
   if (Control* c = Find(ref, rt::ControlKind::ListView)) c->list->DeleteAllItems();
 }
 
-int Win32Runtime::InsertItem(const rt::ControlRef& ref, const rt::Text& title, int32_t row_value) {
+int Win32Runtime::InsertItem(const rt::ControlRef& ref, const rt::Text& title, int32_t row_value) try {
   Control* c = Find(ref, rt::ControlKind::ListView);
   return c != nullptr ? c->list->InsertItem(title, row_value) : -1;
+} catch (const std::bad_alloc&) {
+  return -1;
 }
 
-void Win32Runtime::SetItemText(const rt::ControlRef& ref, int row, int column, const rt::Text& text) {
+void Win32Runtime::SetItemText(const rt::ControlRef& ref, int row, int column, const rt::Text& text) try {
   if (Control* c = Find(ref, rt::ControlKind::ListView)) c->list->SetItemText(row, column, text);
+} catch (const std::bad_alloc&) {
+  // the cell stays as it was: the list is only shown, never read back
 }
 
 int32_t Win32Runtime::GetItemData(const rt::ControlRef& ref, int row) {
@@ -681,18 +706,28 @@ rt::Value Win32Runtime::ReadField(const rt::DbRef& db, int rs, const rt::Text& c
 void Win32Runtime::CloseRecordSet(const rt::DbRef& db, int rs) {
   if (DatabaseUnit* u = Unit(db)) u->CloseRecordSet(rs);
 }
-bool Win32Runtime::ExecuteSql(const rt::DbRef& db, const rt::Text& sql, const rt::Bytes* param) {
+bool Win32Runtime::ExecuteSql(const rt::DbRef& db, const rt::Text& sql, rt::Bytes* param) {
   DatabaseUnit* u = Unit(db);
   return u != nullptr && u->ExecuteSql(sql, param);
 }
 
 // -------------------------------------------------------------- conversions
 
-rt::Text Win32Runtime::ToText(const rt::Value& v) { return vorta::ToText(v); }
+// Numbers and dates make small texts; texts and byte blocks are moved.
+rt::Text Win32Runtime::ToText(rt::Value v) try {
+  return vorta::ToText(std::move(v));
+} catch (const std::bad_alloc&) {
+  return rt::Text();
+}
 rt::DateTime Win32Runtime::ToDateTime(const rt::Value& v) { return vorta::ToDateTime(v); }
-rt::Bytes Win32Runtime::ToBinary(const rt::Value& v) { return vorta::ToBinary(v); }
+rt::Bytes Win32Runtime::ToBinary(rt::Value v) try {
+  return vorta::ToBinary(std::move(v));
+} catch (const std::bad_alloc&) {
+  return rt::Bytes();
+}
 int Win32Runtime::DatePart(rt::DateTime d, char part) { return vorta::DatePart(d, part); }
 rt::Bytes Win32Runtime::ReadFile(const rt::Text& file_name) { return vorta::ReadFile(file_name); }
+int64_t Win32Runtime::FileSize(const rt::Text& file_name) { return vorta::FileSize(file_name); }
 
 }  // namespace vorta::win
 #endif

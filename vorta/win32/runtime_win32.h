@@ -33,7 +33,7 @@ class Win32Runtime : public rt::Runtime {
   void LoadWindow(rt::WindowId window, bool modal) override;
   void CloseWindow(rt::WindowId window) override;
   rt::Value GetProperty(const rt::ControlRef& control, rt::Prop prop) override;
-  void SetProperty(const rt::ControlRef& control, rt::Prop prop, const rt::Value& value) override;
+  bool SetProperty(const rt::ControlRef& control, rt::Prop prop, rt::Value value) override;
   int ShowMessage(const rt::Text& text, uint32_t flags) override;
   bool ShowFileDialog(const rt::ControlRef& dialog) override;
 
@@ -51,13 +51,14 @@ class Win32Runtime : public rt::Runtime {
   bool IsAfterLast(const rt::DbRef& db, int rs) override;
   rt::Value ReadField(const rt::DbRef& db, int rs, const rt::Text& column) override;
   void CloseRecordSet(const rt::DbRef& db, int rs) override;
-  bool ExecuteSql(const rt::DbRef& db, const rt::Text& sql, const rt::Bytes* param) override;
+  bool ExecuteSql(const rt::DbRef& db, const rt::Text& sql, rt::Bytes* param) override;
 
-  rt::Text ToText(const rt::Value& v) override;
+  rt::Text ToText(rt::Value v) override;
   rt::DateTime ToDateTime(const rt::Value& v) override;
-  rt::Bytes ToBinary(const rt::Value& v) override;
+  rt::Bytes ToBinary(rt::Value v) override;
   int DatePart(rt::DateTime d, char part) override;
   rt::Bytes ReadFile(const rt::Text& file_name) override;
+  int64_t FileSize(const rt::Text& file_name) override;
 
  private:
   struct Control {
@@ -79,6 +80,7 @@ class Win32Runtime : public rt::Runtime {
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  rt::Value Property(const rt::ControlRef& control, rt::Prop prop);
 
   bool CreateControls(Window* w);
   HWND CreateControl(Window* w, const rt::ControlDef& def, int id);
