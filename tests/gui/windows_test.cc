@@ -205,6 +205,36 @@ TEST(MainWindow, DateBoxHoldsDatesAtMidnight) {
   EXPECT_EQ(st.wDay, 7);
 }
 
+// Days before the calendar's first (1752-09-14) cannot be held by the
+// control: the box shows the day as text and gives it back as its date until
+// the operator picks another, so a form never writes a day nobody saw.
+TEST(MainWindow, DateBoxShowsAndGivesBackDaysBeforeItsCalendar) {
+  Loaded w(WindowId::Main);
+  const rt::ControlRef birth{WindowId::Main, "日期框_出生日期"};
+  HWND box = ControlHwnd(WindowId::Main, "日期框_出生日期");
+  auto day = [](int y, int m, int d) { return rt::DateTime{mdb::CivilToOa(mdb::CivilTime{y, m, d, 0, 0, 0})}; };
+  rt::SetProperty(birth, Prop::Date, rt::Value::FromDate(day(1990, 5, 7)));
+  rt::SetProperty(birth, Prop::Date,
+                  rt::Value::FromDate(rt::DateTime{mdb::CivilToOa(mdb::CivilTime{1700, 1, 1, 12, 0, 0})}));
+  EXPECT_EQ(rt::GetProperty(birth, Prop::Date), rt::Value::FromDate(day(1700, 1, 1)));
+  Pump(50);
+  guitest::SaveScreenshot(TopLevel(WindowId::Main), "main-early-date.png");
+  // The operator picks a day: the box is an ordinary one again.
+  NMDATETIMECHANGE change = {};
+  change.nmhdr.hwndFrom = box;
+  change.nmhdr.idFrom = GetDlgCtrlID(box);
+  change.nmhdr.code = DTN_DATETIMECHANGE;
+  change.dwFlags = GDT_VALID;
+  SendMessageW(GetParent(box), WM_NOTIFY, change.nmhdr.idFrom, reinterpret_cast<LPARAM>(&change));
+  EXPECT_EQ(rt::GetProperty(birth, Prop::Date), rt::Value::FromDate(day(1752, 9, 14)));
+  rt::SetProperty(birth, Prop::Date, rt::Value::FromDate(day(1600, 2, 29)));
+  rt::SetProperty(birth, Prop::Date, rt::Value::FromDate(day(1985, 12, 1)));
+  EXPECT_EQ(rt::GetProperty(birth, Prop::Date), rt::Value::FromDate(day(1985, 12, 1)));
+  SYSTEMTIME st = {};
+  SendMessageW(box, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st));
+  EXPECT_EQ(st.wYear, 1985);
+}
+
 TEST(MainWindow, CheckBox) {
   Loaded w(WindowId::Main);
   const rt::ControlRef fuzzy{WindowId::Main, "选择框1"};

@@ -439,6 +439,21 @@ TEST_F(PersonsTest, ReadErrorsShowTheFailureAndLeaveTheForm) {
   EXPECT_EQ(rt().open_record_sets(), 0);
 }
 
+// A birth date before the first day the date box's calendar shows
+// (1752-09-14) is loaded like any other and written back as it was.
+TEST_F(PersonsTest, EarlyBirthDatesAreLoadedAndWrittenBackAsStored) {
+  int64_t old = SeedPerson("古人", true, "1700-01-01", "");
+  SeedPerson("今人", false, "1990-05-07", "");
+  StartLoggedIn();
+  rt().SelectRow(kMain, kList, RowOf("今人"));
+  rt().SelectRow(kMain, kList, RowOf("古人"));
+  EXPECT_EQ(rt().At(kMain, "日期框_出生日期").date, headless::Day(1700, 1, 1));
+  rt().Click(kMain, "按钮3");
+  std::vector<Record> rows = Select("select * from [用户信息表] where [ID]=" + std::to_string(old));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(vorta::ToDateTime(Field(rows[0], "出生日期")), headless::Day(1700, 1, 1));
+}
+
 TEST_F(PersonsTest, ValuesOfAnUnexpectedKindEndTheFillAndReleaseTheRecordSet) {
   SeedPerson("甲", true, "1990-1-1", "");
   SeedPerson("乙", false, "1991-1-1", "");

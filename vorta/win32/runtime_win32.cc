@@ -22,6 +22,7 @@ namespace vorta::win {
 namespace {
 
 const wchar_t kWindowClass[] = L"VortaWindow";
+const wchar_t kDateFormat[] = L"yyyy-MM-dd";
 
 Win32Runtime* g_self = nullptr;
 
@@ -273,7 +274,7 @@ HWND Win32Runtime::CreateControl(Window* w, const rt::ControlDef& def, int id) {
       st.wHour = st.wMinute = st.wSecond = st.wMilliseconds = 0;
       SendMessageW(hwnd, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
       // Written the way the lists show dates, whatever the system's locale.
-      SendMessageW(hwnd, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"yyyy-MM-dd"));
+      SendMessageW(hwnd, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(kDateFormat));
       break;
     }
     default:
@@ -412,6 +413,11 @@ LRESULT Win32Runtime::HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, L
           if (c.hwnd == hdr->hwndFrom && c.list) c.list->OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(lp));
         return 0;
       }
+      if (hdr->code == DTN_DATETIMECHANGE) {
+        for (Control& c : w->controls)
+          if (c.hwnd == hdr->hwndFrom && c.def->kind == rt::ControlKind::DateBox) ReleaseDay(&c);
+        return 0;
+      }
       if (hdr->code == LVN_ODFINDITEMW) {
         for (Control& c : w->controls)
           if (c.hwnd == hdr->hwndFrom && c.list) return c.list->OnFindItem(*reinterpret_cast<NMLVFINDITEMW*>(lp));
@@ -483,6 +489,7 @@ rt::Value Win32Runtime::Property(const rt::ControlRef& ref, rt::Prop prop) {
     case rt::Prop::Date: {
       Control* c = Find(ref, rt::ControlKind::DateBox);
       if (c == nullptr) return rt::Value();
+      if (c->holds_day) return rt::Value::FromDate(c->held_day);
       SYSTEMTIME st = {};
       if (SendMessageW(c->hwnd, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&st)) != GDT_VALID)
         return rt::Value();
@@ -546,14 +553,7 @@ bool Win32Runtime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, rt::Val
     case rt::Prop::Date: {
       Control* c = Find(ref, rt::ControlKind::DateBox);
       if (c == nullptr) return false;
-      rt::DateTime d = value.kind() == rt::Kind::DateTime ? value.date() : vorta::ToDateTime(value);
-      mdb::CivilTime t;
-      if (!mdb::OaToCivil(d.oa, &t)) return false;
-      SYSTEMTIME st = {};
-      st.wYear = static_cast<WORD>(t.year);
-      st.wMonth = static_cast<WORD>(t.month);
-      st.wDay = static_cast<WORD>(t.day);
-      SendMessageW(c->hwnd, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
+      SetDay(c, value.kind() == rt::Kind::DateTime ? value.date() : vorta::ToDateTime(value));
       return true;
     }
     case rt::Prop::Picture: {
@@ -586,6 +586,46 @@ bool Win32Runtime::SetProperty(const rt::ControlRef& ref, rt::Prop prop, rt::Val
   return false;
 } catch (const std::bad_alloc&) {
   return false;  // the control keeps what it showed
+}
+
+void Win32Runtime::SetDay(Control* c, rt::DateTime d) {
+  mdb::CivilTime t;
+  if (!mdb::OaToCivil(d.oa, &t)) return;
+  t.hour = t.minute = t.second = 0;
+  SYSTEMTIME st = {};
+  st.wYear = static_cast<WORD>(t.year);
+  st.wMonth = static_cast<WORD>(t.month);
+  st.wDay = static_cast<WORD>(t.day);
+  // Whether the control took the day is told by what it holds afterwards:
+  // not every one says so when it refuses.
+  bool before_calendar = t.year < 1752 || (t.year == 1752 && (t.month < 9 || (t.month == 9 && t.day < 14)));
+  if (!before_calendar && SendMessageW(c->hwnd, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st))) {
+    SYSTEMTIME held = {};
+    if (SendMessageW(c->hwnd, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&held)) == GDT_VALID &&
+        held.wYear == st.wYear && held.wMonth == st.wMonth && held.wDay == st.wDay) {
+      ReleaseDay(c);
+      return;
+    }
+  }
+  // The calendar begins on 1752-09-14. An earlier day is shown as the text
+  // the list shows and kept as the box's date, so that what is written back
+  // is what the operator saw; the calendar opens on its first day, and a day
+  // picked there replaces it.
+  SYSTEMTIME first = {};
+  first.wYear = 1752;
+  first.wMonth = 9;
+  first.wDay = 14;
+  SendMessageW(c->hwnd, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&first));
+  c->held_day = rt::DateTime{mdb::CivilToOa(t)};
+  std::wstring shown = L"'" + Wide(mdb::FormatOaDate(c->held_day.oa)) + L"'";
+  SendMessageW(c->hwnd, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+  c->holds_day = true;
+}
+
+void Win32Runtime::ReleaseDay(Control* c) {
+  if (!c->holds_day) return;
+  c->holds_day = false;
+  SendMessageW(c->hwnd, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(kDateFormat));
 }
 
 HWND Win32Runtime::ActiveOwner() {

@@ -67,6 +67,10 @@ class Win32Runtime : public rt::Runtime {
     int id = 0;
     rt::Bytes picture;                // picture box: exactly the bytes last set
     std::unique_ptr<ListView> list;   // list view
+    // Date box: a day its calendar cannot show (before 1752-09-14) is kept
+    // here, and shown as text, until the operator picks another.
+    bool holds_day = false;
+    rt::DateTime held_day;
   };
   struct Window {
     const rt::WindowDef* def = nullptr;
@@ -81,6 +85,8 @@ class Win32Runtime : public rt::Runtime {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT HandleMessage(Window* w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   rt::Value Property(const rt::ControlRef& control, rt::Prop prop);
+  void SetDay(Control* box, rt::DateTime d);
+  static void ReleaseDay(Control* box);
 
   bool CreateControls(Window* w);
   HWND CreateControl(Window* w, const rt::ControlDef& def, int id);
