@@ -40,17 +40,18 @@ class RecordSetCloser {
 
 // Runs a handler's steps. Running out of memory anywhere in them ends the
 // handler with its failure message, as a failed step would, and the program
-// goes on. Nothing may be thrown out of a handler: the runtime that calls it
-// is another module, which exceptions do not cross.
+// goes on; false then. Nothing may be thrown out of a handler: the runtime
+// that calls it is another module, which exceptions do not cross.
 template <typename Steps>
-void Guarded(const char* failure_message, Steps&& steps) {
+bool Guarded(const char* failure_message, Steps&& steps) {
   try {
     steps();
+    return true;
   } catch (const std::bad_alloc&) {
-    rt::ShowMessage(failure_message, rt::kIconError);
   } catch (const std::length_error&) {
-    rt::ShowMessage(failure_message, rt::kIconError);
   }
+  rt::ShowMessage(failure_message, rt::kIconError);
+  return false;
 }
 
 }  // namespace app

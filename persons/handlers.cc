@@ -36,9 +36,9 @@ const char kAllPersons[] = "select * from [用户信息表]";
 
 // The largest photo the program takes: on its way from the file to the
 // database it is held four times (the picture box, the handler's block, the
-// statement's value, the pages written), each in one piece of the 32-bit
-// process's 2 GB, which the libraries loaded into it break up. 64 MB leaves
-// room for all four and for a list of a million persons.
+// statement's value, the pages written), the first three each in one piece
+// of the 32-bit process's 2 GB, which the libraries loaded into it break up.
+// 64 MB leaves room for all four and for a list of a million persons.
 constexpr int64_t kMaxPhotoBytes = int64_t{64} << 20;
 
 // Any value that could not be read.
@@ -92,7 +92,9 @@ void FillPersonList(const rt::ControlRef& list, const rt::Text& statement) {
 }
 
 void OnMainWindowCreated() {
-  app::Guarded("数据库连接失败！", [] {
+  // A start-up that could not run to its end ends the program, as a failed
+  // open does: the main window is never left without a login.
+  bool started = app::Guarded("数据库连接失败！", [] {
     app::Database = 外部数据库1;
     rt::Text path = rt::GetRunDirectory() + data::kDatabaseFileName;
     bool opened = rt::OpenMdb(app::Database, path, data::kDatabasePassword);
@@ -106,6 +108,7 @@ void OnMainWindowCreated() {
     app::Set(用户管理, rt::Prop::Title, rt::Value::FromText(std::move(title)));
     FillPersonList(超级列表框1, kAllPersons);
   });
+  if (!started) rt::EndProgram(0);
 }
 
 void OnMainWindowCloseRequest() { rt::CloseDatabase(外部数据库1); }

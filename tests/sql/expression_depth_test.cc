@@ -21,16 +21,18 @@
 namespace mdb {
 namespace {
 
+#ifdef _WIN32
+DWORD WINAPI RunOnThread(void* p) {
+  (*static_cast<const std::function<void()>*>(p))();
+  return 0;
+}
+#endif
+
 // Runs f on a thread of its own with a stack of this many bytes.
 void OnStackOf(size_t bytes, const std::function<void()>& f) {
 #ifdef _WIN32
-  HANDLE t = CreateThread(
-      nullptr, bytes,
-      [](void* p) -> DWORD {
-        (*static_cast<const std::function<void()>*>(p))();
-        return 0;
-      },
-      const_cast<std::function<void()>*>(&f), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  HANDLE t = CreateThread(nullptr, bytes, RunOnThread, const_cast<std::function<void()>*>(&f),
+                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   ASSERT_NE(t, nullptr);
   WaitForSingleObject(t, INFINITE);
   CloseHandle(t);
