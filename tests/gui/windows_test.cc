@@ -429,6 +429,7 @@ TEST(ListView, RowsAndRowValues) {
   EXPECT_EQ(rt::InsertItem(list, "王五", 2147483647), 2);
   rt::SetItemText(list, 1, 1, "男");
   rt::SetItemText(list, 1, 3, "简介");
+  rt::SetItemText(list, 0, 3, "第一行\r\n第二行\n三\t四");
   rt::SetItemText(list, 1, 4, "no such column");
   rt::SetItemText(list, 7, 0, "no such row");
   EXPECT_EQ(rt::GetItemData(list, 0), 17);
@@ -442,6 +443,7 @@ TEST(ListView, RowsAndRowValues) {
   EXPECT_EQ(cell(1, 0), Wide("李四"));
   EXPECT_EQ(cell(1, 1), Wide("男"));
   EXPECT_EQ(cell(1, 3), Wide("简介"));
+  EXPECT_EQ(cell(0, 3), Wide("第一行 第二行 三 四"));  // one line, each break one blank
 
   rt::DeleteItem(list, 0);  // the rows below move up
   EXPECT_EQ(SendMessageW(hwnd, LVM_GETITEMCOUNT, 0, 0), 2);

@@ -160,8 +160,15 @@ void ListView::OnGetDispInfo(NMLVDISPINFOW* di) {
   std::wstring text;
   size_t row = static_cast<size_t>(di->item.iItem), col = static_cast<size_t>(di->item.iSubItem);
   if (di->item.iItem >= 0 && row < model_.rows() && col < model_.columns) text = Wide(model_.cell(row, col));
-  size_t n = std::min(text.size(), static_cast<size_t>(di->item.cchTextMax - 1));
-  if (n > 0) memcpy(di->item.pszText, text.data(), n * sizeof(wchar_t));
+  // A cell is one line: a line break (a profile's) shows as one blank, not
+  // as the boxes of characters the font has no glyph for.
+  size_t n = 0;
+  const size_t room = static_cast<size_t>(di->item.cchTextMax - 1);
+  for (size_t i = 0; i < text.size() && n < room; ++i) {
+    wchar_t ch = text[i];
+    if (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+    di->item.pszText[n++] = (ch == L'\r' || ch == L'\n' || ch == L'\t') ? L' ' : ch;
+  }
   di->item.pszText[n] = L'\0';
 }
 
