@@ -77,7 +77,7 @@ TEST_F(StartupTest, ReadOnlyFileOpensForReadingAndItsLogRowFails) {
   EXPECT_EQ(Bytes(db_path()), before);
   // The unit reads everything and says why each write fails.
   vorta::DatabaseUnit unit;
-  ASSERT_TRUE(unit.OpenMdb(db_path(), "580274")) << unit.last_error();
+  ASSERT_TRUE(unit.OpenMdb(dir() + "/access.mdb", "580274")) << unit.last_error();
   int rs = unit.Query("select * from [用户信息表]");
   ASSERT_NE(rs, 0) << unit.last_error();
   unit.CloseRecordSet(rs);
