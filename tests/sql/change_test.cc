@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,8 +20,11 @@ namespace fs = std::filesystem;
 class ChangeTest : public ::testing::Test {
  protected:
   void Open(const char* fixture) {
+    // Tests run in parallel processes: each copy needs a name of its own.
     path_ = (fs::temp_directory_path() /
-             (std::string("sql_change_") + fixture)).string();
+             ("sql_change_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+              std::to_string(std::random_device()()) + "_" + fixture))
+                .string();
     fs::copy_file(std::string(USERMGR_FIXTURES_DIR) + "/" + fixture, path_, fs::copy_options::overwrite_existing);
     fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
     Status s = Database::Open(Env::Default(), path_, OpenOptions(), &db_);
