@@ -284,6 +284,18 @@ if [ "$SKIP_WRITES" = 0 ]; then
   row "inserts that failed" "$(sget share.insert-failures)" "(target 0: $(verdict "$(sget share.insert-failures)" 0 max))"
 fi
 
+if [ "$SKIP_WRITES" = 0 ]; then
+  KEYS=2000
+  echo "f. Text index keys: $KEYS persons into new files without and with an index on [姓名] (General)"
+  "$BENCH" keys "$OUT" --count $KEYS --password $PASSWORD > "$OUT/keys.txt"
+  kget() { awk -v k="$1" '$1 == "RESULT" && $2 == k {print $3}' "$OUT/keys.txt"; }
+  row "making a name's key alone" "$(kget keys.encode-ns-per-name) ns" "$(kget keys.bytes-per-name) bytes a key"
+  for f in plain name-indexed; do
+    row "durable inserts, $f" "$(kget keys.insert-$f.rows-per-s) rows/s" "median $(kget keys.insert-$f.median-ms) ms"
+    row "inserts in one transaction, $f" "$(kget keys.batch-insert-$f.rows-per-s) rows/s" "median $(kget keys.batch-insert-$f.median-ms) ms"
+  done
+fi
+
 if [ "$WINE" = 1 ]; then
   WIN=${BENCH_WIN64_DIR:-}
   if [ -z "$WIN" ]; then

@@ -14,6 +14,10 @@
 //       holding its read all along, while this one inserts N rows with
 //       photos through the database unit, spread over the same time: each
 //       insert's time, the longest, and any that failed.
+//   usermgr-bench keys DIR [--count N]
+//       the cost of text index keys: making the key of N persons' names
+//       alone, and N durable inserts of persons (no photos) into a new file
+//       without and one with an index on [姓名].
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -31,6 +35,7 @@
 #include <vector>
 
 #include "bench/person_data.h"
+#include "mdb/index_key.h"
 #include "mdb/mdb.h"
 #include "mdb/sql.h"
 #include "mdb/value_format.h"
@@ -386,7 +391,7 @@ int RunWrite(const Args& a) {
 rt::Text InsertStatement(const bench::Person& p, const rt::Text& adder) {
   rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
   return Gbk(u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('") +
-         text::Utf16ToGbk(p.name) + "'," + (p.male ? "true" : "false") + ",'" + text::Utf16ToGbk(p.profile) + "','" +
+         text::Utf16ToGb18030(p.name) + "'," + (p.male ? "true" : "false") + ",'" + text::Utf16ToGb18030(p.profile) + "','" +
          date + "','" + adder + "',?)";
 }
 
@@ -401,7 +406,7 @@ int ShareReader(const Args& a, int ready_fd) {
     expected = t->row_count();
   }
   vorta::DatabaseUnit unit;
-  if (!unit.OpenMdb(text::Utf8ToGbk(a.file), text::Utf8ToGbk(a.password))) Die("reader: " + unit.last_error());
+  if (!unit.OpenMdb(text::Utf8ToGb18030(a.file), text::Utf8ToGb18030(a.password))) Die("reader: " + unit.last_error());
   int rs = unit.Query(Gbk(u"select * from [用户信息表]"));
   if (rs == 0) Die("reader: " + unit.last_error());
   unit.MoveFirst(rs);
@@ -439,7 +444,7 @@ int RunShare(const Args& a) {
   if (::read(ready[0], &c, 1) != 1) Die("the reader did not start");
 
   vorta::DatabaseUnit unit;
-  if (!unit.OpenMdb(text::Utf8ToGbk(a.file), text::Utf8ToGbk(a.password))) Die("open failed: " + unit.last_error());
+  if (!unit.OpenMdb(text::Utf8ToGb18030(a.file), text::Utf8ToGb18030(a.password))) Die("open failed: " + unit.last_error());
   const rt::Text adder = Gbk(u"张三");
   std::vector<double> each;
   long failures = 0;
@@ -467,6 +472,68 @@ int RunShare(const Args& a) {
   for (int64_t id : IdsAbove(&unit, floor))
     if (!unit.ExecuteSql(Gbk(u"delete from [用户信息表]  where  [ID]=") + std::to_string(id), nullptr))
       Die("cleanup failed: " + unit.last_error());
+// ---- keys: the cost of text index keys ------------------------------------
+
+int RunKeys(const Args& a) {
+  std::vector<std::u16string> names;
+  for (long i = 0; i < a.count; ++i) names.push_back(bench::MakePerson(3000000 + i, 0, 0).name);
+  // Keys alone, General (as a new file's columns), best of five passes.
+  double best = 1e30;
+  size_t bytes = 0;
+  for (int pass = 0; pass < 5; ++pass) {
+    std::string key;
+    auto t = Clock::now();
+    for (const auto& n : names) {
+      key.clear();
+      Check(mdb::EncodeTextKey(n, mdb::SortOrder{}, true, &key), "key");
+      bytes += key.size();
+    }
+    best = std::min(best, MsSince(t));
+  }
+  std::printf("RESULT keys.encode-ns-per-name %.1f %ld\n", best * 1e6 / double(names.size()), a.count);
+  std::printf("RESULT keys.bytes-per-name %.1f %ld\n", double(bytes) / 5 / double(names.size()), a.count);
+
+  const rt::Text adder = Gbk(u"张三");
+  for (bool indexed : {false, true}) {
+    std::string file = a.file + (indexed ? "/keys-indexed.mdb" : "/keys-plain.mdb");
+    ::unlink(file.c_str());
+    mdb::CreateOptions o;
+    o.password = text::Utf8ToUtf16(a.password);
+    o.index_person_names = indexed;
+    Check(mdb::Database::Create(mdb::Env::Default(), file, o), "create");
+    vorta::DatabaseUnit unit;
+    if (!unit.OpenMdb(text::Utf8ToGb18030(file), text::Utf8ToGb18030(a.password))) Die("open failed: " + unit.last_error());
+    Rate ins = Timed(a.count, [&](long i) {
+      bench::Person p = bench::MakePerson(3000000 + i, 0, 0);
+      rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
+      rt::Text sql = Gbk(u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('") +
+                     text::Utf16ToGb18030(p.name) + "'," + (p.male ? "true" : "false") + ",'" +
+                     text::Utf16ToGb18030(p.profile) + "','" + date + "','" + adder + "',?)";
+      if (!unit.ExecuteSql(sql, &p.photo)) Die("insert failed: " + unit.last_error());
+    });
+    PrintRate(indexed ? "keys.insert-name-indexed" : "keys.insert-plain", ins);
+    unit.CloseDatabase();
+    // The same persons again in one transaction: what an insert costs apart
+    // from its commit (the key and the index's upkeep included).
+    {
+      std::unique_ptr<mdb::Database> db;
+      mdb::OpenOptions oo;
+      oo.password = o.password;
+      Check(mdb::Database::Open(mdb::Env::Default(), file, oo, &db), "open");
+      std::unique_ptr<mdb::Table> t;
+      Check(db->OpenTable(u"用户信息表", &t), "open table");
+      Check(db->Begin(), "begin");
+      Rate batch = Timed(a.count, [&](long i) {
+        bench::Person p = bench::MakePerson(4000000 + i, 0, 0);
+        std::vector<mdb::Value> row = {mdb::Value(), p.name, p.male, p.profile, mdb::Date{p.birth_oa},
+                                       std::u16string(u"张三"), mdb::Value()};
+        Check(t->Insert(row, nullptr, nullptr), "insert");
+      });
+      Check(db->Commit(), "commit");
+      PrintRate(indexed ? "keys.batch-insert-name-indexed" : "keys.batch-insert-plain", batch);
+    }
+    ::unlink(file.c_str());
+  }
   return 0;
 }
 
@@ -474,7 +541,7 @@ int RunShare(const Args& a) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: usermgr-bench scan|read|write|share FILE [--reps N] [--count N] [--photo-kb KB] [--seconds S] [--password P]\n");
+    std::fprintf(stderr, "usage: usermgr-bench scan|read|write|share|keys FILE [--reps N] [--count N] [--photo-kb KB] [--seconds S] [--password P]\n");
     return 2;
   }
   std::string cmd = argv[1];
@@ -483,5 +550,6 @@ int main(int argc, char** argv) {
   if (cmd == "read") return RunRead(a);
   if (cmd == "write") return RunWrite(a);
   if (cmd == "share") return RunShare(a);
+  if (cmd == "keys") return RunKeys(a);
   Die("unknown command " + cmd);
 }

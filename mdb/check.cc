@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "mdb/check_keys.h"
 #include "mdb/database_impl.h"
 #include "mdb/index.h"
 #include "mdb/jet4.h"
@@ -237,41 +238,7 @@ class Checker {
         Fault(iname + ": entries out of order");
         break;
       }
-    // Expected entries from the rows.
-    bool exact = true;
-    std::vector<IndexEntry> expected;
-    for (const auto& [id, values] : rows) {
-      if (IndexSkipsRow(def, r, values)) continue;
-      IndexEntry e;
-      e.page = id.page;
-      e.row = uint8_t(id.row);
-      if (exact && !EncodeIndexKey(def, r, values, &e.key).ok()) exact = false;
-      expected.push_back(e);
-    }
-    if (exact) {
-      std::sort(expected.begin(), expected.end());
-      std::vector<std::string> got, want;
-      for (const auto& e : entries) got.push_back(e.Bytes());
-      for (const auto& e : expected) want.push_back(e.Bytes());
-      std::sort(got.begin(), got.end());
-      if (got != want) {
-        size_t missing = 0, extra = 0;
-        std::vector<std::string> d;
-        std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(d));
-        missing = d.size();
-        d.clear();
-        std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(d));
-        extra = d.size();
-        Fault(iname + ": " + std::to_string(missing) + " rows lack their entry, " + std::to_string(extra) +
-              " entries match no row");
-      }
-    } else {
-      // Keys the engine cannot compute: compare the rows they point at.
-      std::multiset<std::pair<uint32_t, uint8_t>> got, want;
-      for (const auto& e : entries) got.insert({e.page, e.row});
-      for (const auto& e : expected) want.insert({e.page, e.row});
-      if (got != want) Fault(iname + ": its entries do not point at exactly the table's rows");
-    }
+    CheckIndexKeys(def, r, entries, rows, iname, faults_);
   }
 
   void CheckFreePages() {

@@ -62,6 +62,10 @@ char16_t FoldChar(char16_t c) {
   return c;
 }
 
+int PinyinRank(char16_t c) {
+  return c >= kPinyinFirst && c <= kPinyinLast ? kPinyinRank[c - kPinyinFirst] : 0;
+}
+
 int CompareText(std::u16string_view a, std::u16string_view b) {
   size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {

@@ -18,6 +18,10 @@ inline bool TextEquals(std::u16string_view a, std::u16string_view b) {
   return CompareText(a, b) == 0;
 }
 
+// The place of an ideograph (U+3400..U+9FFF) in pinyin order, from 1; 0
+// for any other character.
+int PinyinRank(char16_t c);
+
 // A byte string whose plain byte order is the order of CompareText.
 std::string SortKey(std::u16string_view text);
 

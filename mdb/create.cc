@@ -50,7 +50,7 @@ constexpr char16_t kReferencedSideName[] = u".rC";
 // [用户信息表], [操作日志] and [用户表], and [用户表].[ID] -> [操作日志].[用户ID]
 // with cascading deletes: a foreign-key index on each side, type 2 on the
 // referencing table and 1 on the referenced one, each naming the other.
-std::vector<TableLayout> ProgramTables() {
+std::vector<TableLayout> ProgramTables(const CreateOptions& options) {
   using T = ColumnType;
   std::vector<TableLayout> t(3);
   t[0].name = u"用户信息表";
@@ -60,6 +60,10 @@ std::vector<TableLayout> ProgramTables() {
                   UserColumn(u"照片", T::kOle, 6, 0)};
   t[0].real = {{{0}, kPrimaryIndex}};
   t[0].logical = {{u"PrimaryKey", 0, 0, kIndexKindPrimary}};
+  if (options.index_person_names) {
+    t[0].real.push_back({{1}, kPlainIndex});
+    t[0].logical.push_back({u"姓名", 1, 1, 0});
+  }
   t[1].name = u"操作日志";
   t[1].columns = {UserColumn(u"用户ID", T::kLong, 0, 4), UserColumn(u"操作时间", T::kDateTime, 1, 8),
                   UserColumn(u"事件说明", T::kText, 2, 510)};
@@ -196,7 +200,6 @@ Value Long(uint32_t v) { return int64_t(int32_t(v)); }
 Value Sid(syscat::Account a) { return Binary{syscat::SidOf(a)}; }
 
 Status AddCatalogRows(DatabaseImpl* db, const std::vector<TableLayout>& program, const CreateOptions& options) {
-  CatalogKeyScope catalog_keys;
   std::unique_ptr<TableImpl> objects, aces, rels;
   MDB_RETURN_IF_ERROR(db->OpenTableAt(kCatalogTdefPage, &objects));
   MDB_RETURN_IF_ERROR(db->OpenTableAt(kCatalogTdefPage + 1, &aces));
@@ -255,7 +258,7 @@ Status AddCatalogRows(DatabaseImpl* db, const std::vector<TableLayout>& program,
 
 Status BuildDatabase(Env* env, const std::string& path, const CreateOptions& options) {
   const std::vector<TableLayout> system = syscat::SystemTables();
-  const std::vector<TableLayout> program = ProgramTables();
+  const std::vector<TableLayout> program = ProgramTables(options);
   {
     std::unique_ptr<Pager> pager;
     MDB_RETURN_IF_ERROR(Pager::Create(env, path, &pager));

@@ -41,6 +41,10 @@ struct Column {
   bool fixed = false;       // stored in the row's fixed part
   bool compressed_unicode = false;
   uint8_t precision = 0, scale = 0;  // kNumeric
+  // Texts: the sort order the column records (a Windows locale id, 0 for
+  // none recorded) and its version byte; index keys and comparisons follow it.
+  uint16_t sort_order = 0;
+  uint8_t sort_version = 0;
 };
 
 // Money is stored as a 64-bit count of ten-thousandths.
@@ -151,9 +155,14 @@ struct OpenOptions {
 struct CreateOptions {
   std::u16string password;      // empty: no database password
   uint16_t code_page = 1252;    // of the header, as Access's own new files
-  uint16_t sort_order = 1033;   // LCID of the text order: 1033 General
+  // LCID of the text order: 1033 General. Under another order the keys of
+  // the catalog's Chinese names are not known and Create refuses.
+  uint16_t sort_order = 1033;
   std::u16string first_user = u"张三";
   std::u16string first_password = u"580274";
+  // Also an index (not unique) on [用户信息表].[姓名], as many users' files
+  // have; for measuring and testing text keys.
+  bool index_person_names = false;
 };
 
 class Database {

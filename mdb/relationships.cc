@@ -5,6 +5,7 @@
 
 #include "mdb/collation.h"
 #include "mdb/database_impl.h"
+#include "mdb/index_key.h"
 #include "mdb/row_write.h"
 #include "mdb/table_impl.h"
 
@@ -62,10 +63,11 @@ Status ReadRelationships(DatabaseImpl* db, std::vector<Relationship>* out) {
   return Status::OK();
 }
 
-bool KeyValuesEqual(const Value& a, const Value& b) {
+bool KeyValuesEqual(const Value& a, const Value& b, const SortOrder* order) {
   if (IsNull(a) || IsNull(b)) return false;
   auto* sa = std::get_if<std::u16string>(&a);
   auto* sb = std::get_if<std::u16string>(&b);
+  if (sa && sb && order) return CompareByKeys(*sa, *sb, *order) == 0;
   if (sa || sb) return sa && sb && TextEquals(*sa, *sb);
   double da, db;
   if (ValueAsDouble(a, &da) && ValueAsDouble(b, &db)) return da == db;

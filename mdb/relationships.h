@@ -31,8 +31,11 @@ constexpr int64_t kRelCascadeDeletes = 0x00001000;
 // Every relationship in the file (none when the file has no such table).
 Status ReadRelationships(DatabaseImpl* db, std::vector<Relationship>* out);
 
+struct SortOrder;
+
 // Equality of key values as the relationship compares them: numbers by
-// value whatever their kind, texts without regard to case.
-bool KeyValuesEqual(const Value& a, const Value& b);
+// value whatever their kind, texts as their index keys under `order` do
+// (null: without regard to case, by the fallback collation).
+bool KeyValuesEqual(const Value& a, const Value& b, const SortOrder* order = nullptr);
 
 }  // namespace mdb

@@ -72,7 +72,12 @@ Value DecodeFixed(ColumnType type, const uint8_t* p, size_t n);
 Status FieldOutsideRow(const ColumnDef& c);
 inline Status LocateField(const RowLayout& r, const ColumnDef& c, FieldRef* f) {
   *f = FieldRef();
-  if (c.number >= r.row_cols) return Status::OK();  // added after this row was written
+  if (c.number >= r.row_cols) {
+    // Added after this row was written: null, and a yes/no column No (as
+    // the other readers read it).
+    f->null = c.type != uint8_t(ColumnType::kBool);
+    return Status::OK();
+  }
   bool bit = (r.mask[c.number >> 3] >> (c.number & 7)) & 1;
   if (c.type == uint8_t(ColumnType::kBool)) {
     f->null = false;

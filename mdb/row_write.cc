@@ -132,6 +132,7 @@ Status EncodeValue(const ColumnDef& col, const Value& v, FieldBytes* out) {
       if (t) text = *t;
       else return Wrong(col, "expects text");
       if (col.length && text.size() * 2 > col.length) return Wrong(col, "text longer than the column allows");
+      if (!JetTextStorable(text)) return Wrong(col, "cannot hold a text that starts with U+FEFF and has U+xx00 in it");
       out->bytes = EncodeJetText(text, col.column.compressed_unicode);
       return Status::OK();
     }

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "mdb/collation.h"
+#include "mdb/index_key.h"
 #include "mdb/sql_ast.h"
 #include "mdb/sql_eval.h"
 #include "mdb/sql_parser.h"
@@ -85,8 +86,20 @@ bool IsIntegerColumn(ColumnType t) {
   return t == ColumnType::kByte || t == ColumnType::kInt || t == ColumnType::kLong;
 }
 
+bool IsTextColumn(ColumnType t) { return t == ColumnType::kText || t == ColumnType::kMemo; }
+
+// The sort order a table's texts compare by: its first text column's (a
+// table's text columns share the database's order), General without one.
+SortOrder TextOrderOf(const Table& table) {
+  for (const Column& c : table.columns())
+    if (IsTextColumn(c.type) && c.sort_order != 0) return SortOrder{c.sort_order, c.sort_version};
+  return SortOrder{};
+}
+
 // A cursor over the rows that may satisfy where: an index seek for
-// "[col]=n" on an indexed whole-number column, otherwise a scan.
+// "[col]=n" on an indexed whole-number column or "[col]='text'" on an
+// indexed text column (texts compare as their keys do, so the seek finds the
+// rows a scan would), otherwise a scan.
 Status OpenRows(Table* table, const Expr* where, std::unique_ptr<Cursor>* out) {
   std::vector<const Expr*> conjuncts;
   std::vector<const Expr*> stack;
@@ -108,7 +121,9 @@ Status OpenRows(Table* table, const Expr* where, std::unique_ptr<Cursor>* out) {
     if (col->kind != ExprKind::kColumn) std::swap(col, lit);
     if (col->kind != ExprKind::kColumn || lit->kind != ExprKind::kLiteral) continue;
     // Only a whole number: 1.5 must match no row, not the rounded 2.
-    if (!IsIntegerColumn(columns[col->column].type) || !std::holds_alternative<int64_t>(lit->value)) continue;
+    bool whole = IsIntegerColumn(columns[col->column].type) && std::holds_alternative<int64_t>(lit->value);
+    bool text = IsTextColumn(columns[col->column].type) && std::holds_alternative<std::u16string>(lit->value);
+    if (!whole && !text) continue;
     Value key;
     if (!ConvertForColumn(columns[col->column], lit->value, &key).ok() || IsNull(key)) continue;
     const auto& indexes = table->indexes();
@@ -263,7 +278,7 @@ class QueryRecordSet : public RecordSet {
       return Status::InvalidArgument("no such column in the record set");
     Output& o = outputs_[column];
     if (o.expr == nullptr) return row_.Peek(o.column, nullptr, out);
-    EvalContext ctx{&row_, nullptr};
+    EvalContext ctx{&row_, nullptr, &text_order_};
     MDB_RETURN_IF_ERROR(Eval(*o.expr, &ctx, &o.value));
     *out = &o.value;
     return Status::OK();
@@ -286,7 +301,7 @@ class QueryRecordSet : public RecordSet {
       row_.Reset(cursor_.get());
       bool keep = true;
       if (stmt_.where) {
-        EvalContext ctx{&row_, nullptr};
+        EvalContext ctx{&row_, nullptr, &text_order_};
         MDB_RETURN_IF_ERROR(EvalCondition(*stmt_.where, &ctx, &keep));
       }
       if (keep) {
@@ -328,7 +343,7 @@ class QueryRecordSet : public RecordSet {
     Value scratch;
     while (cursor->Next()) {
       row.Reset(cursor.get());
-      EvalContext ctx{&row, nullptr};
+      EvalContext ctx{&row, nullptr, &text_order_};
       bool keep = true;
       if (stmt_.where) MDB_RETURN_IF_ERROR(EvalCondition(*stmt_.where, &ctx, &keep));
       if (!keep) continue;
@@ -347,7 +362,7 @@ class QueryRecordSet : public RecordSet {
         const Value* v = &scratch;
         if (o.expr->kind == ExprKind::kColumn) MDB_RETURN_IF_ERROR(row.Peek(o.expr->column, &scratch, &v));
         else MDB_RETURN_IF_ERROR(Eval(*o.expr, &ctx, &scratch));
-        keys += OrderKey(*v);
+        keys += OrderKey(*v, &text_order_);
         key_ends.push_back(keys.size());
       }
     }
@@ -382,6 +397,7 @@ class QueryRecordSet : public RecordSet {
   Database* db_;
   std::unique_ptr<Table> table_;
   Statement stmt_;
+  SortOrder text_order_ = TextOrderOf(*table_);
   bool reading_ = false;
   std::vector<std::u16string> names_;
   std::vector<ColumnType> types_;
@@ -419,6 +435,7 @@ Status RefuseSystemTable(Database* db, const Table& table) {
 // Finds the rows a change applies to before changing any of them, so a
 // row that moves during the change is not met twice.
 Status MatchingRows(Table* table, const Expr* where, const Binary* param, std::vector<RowId>* ids) {
+  SortOrder order = TextOrderOf(*table);
   std::unique_ptr<Cursor> cursor;
   MDB_RETURN_IF_ERROR(OpenRows(table, where, &cursor));
   CursorRow row(cursor.get(), table->columns().size());
@@ -426,7 +443,7 @@ Status MatchingRows(Table* table, const Expr* where, const Binary* param, std::v
     row.Reset(cursor.get());
     bool keep = true;
     if (where) {
-      EvalContext ctx{&row, param};
+      EvalContext ctx{&row, param, &order};
       MDB_RETURN_IF_ERROR(EvalCondition(*where, &ctx, &keep));
     }
     if (keep) ids->push_back(cursor->row_id());
@@ -485,9 +502,10 @@ Status RunUpdate(Table* table, Statement* st, const Binary* param, int64_t* rows
   if (st->where) MDB_RETURN_IF_ERROR(BindExpr(st->where.get(), table->name(), columns));
   std::vector<RowId> ids;
   MDB_RETURN_IF_ERROR(MatchingRows(table, st->where.get(), param, &ids));
+  SortOrder order = TextOrderOf(*table);
   for (const RowId& id : ids) {
     StoredRow row(table, id);
-    EvalContext ctx{&row, param};
+    EvalContext ctx{&row, param, &order};
     std::vector<std::pair<int, Value>> changes;
     for (size_t i = 0; i < targets.size(); ++i) {
       Value v, stored;

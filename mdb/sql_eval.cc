@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "mdb/collation.h"
+#include "mdb/index_key.h"
 #include "mdb/sql_date.h"
 #include "mdb/sql_text.h"
 
@@ -135,11 +136,14 @@ double FromLinear(double x) {
 
 int Sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
 
-// a and b are both non-null.
-Status CompareValues(const Value& a, const Value& b, int* cmp) {
+// a and b are both non-null. Texts by `order` (null: the fallback collation).
+Status CompareValues(const Value& a, const Value& b, const SortOrder* order, int* cmp) {
   Cat ca = CatOf(a), cb = CatOf(b);
   if (ca == Cat::kText && cb == Cat::kText) {
-    *cmp = CompareText(std::get<std::u16string>(a), std::get<std::u16string>(b));
+    const auto& x = std::get<std::u16string>(a);
+    const auto& y = std::get<std::u16string>(b);
+    if (order) *cmp = CompareByKeys(x, y, *order);
+    else *cmp = CompareText(x, y);
     return Status::OK();
   }
   if ((ca == Cat::kNum || ca == Cat::kBool) && (cb == Cat::kNum || cb == Cat::kBool)) {
@@ -161,7 +165,7 @@ Status CompareValues(const Value& a, const Value& b, int* cmp) {
   }
   if (ca == Cat::kText && cb != Cat::kText) {
     int r = 0;
-    MDB_RETURN_IF_ERROR(CompareValues(b, a, &r));
+    MDB_RETURN_IF_ERROR(CompareValues(b, a, order, &r));
     *cmp = -r;
     return Status::OK();
   }
@@ -184,7 +188,7 @@ Status CompareValues(const Value& a, const Value& b, int* cmp) {
     } else {
       return Mismatch("a byte block compared with a text");
     }
-    return CompareValues(a, conv, cmp);
+    return CompareValues(a, conv, order, cmp);
   }
   if (ca == Cat::kBin && cb == Cat::kBin) {
     int r = std::get<Binary>(a).bytes.compare(std::get<Binary>(b).bytes);
@@ -459,7 +463,7 @@ std::u16string_view TextOf(const Value& v, std::u16string* scratch) {
 }
 
 // a op b, neither AND nor OR.
-Status Apply(Op op, const Value& a, const Value& b, Value* out) {
+Status Apply(Op op, const Value& a, const Value& b, const SortOrder* order, Value* out) {
   if (op == Op::kConcat) {
     if (IsNull(a) && IsNull(b)) *out = Value();
     else *out = ValueToText(a) + ValueToText(b);
@@ -471,7 +475,7 @@ Status Apply(Op op, const Value& a, const Value& b, Value* out) {
       return Status::OK();
     }
     int c = 0;
-    MDB_RETURN_IF_ERROR(CompareValues(a, b, &c));
+    MDB_RETURN_IF_ERROR(CompareValues(a, b, order, &c));
     bool r = false;
     switch (op) {
       case Op::kEq: r = c == 0; break;
@@ -520,7 +524,7 @@ Status EvalChain(const Expr& e, EvalContext* ctx, Value* out) {
       std::get<std::u16string>(result) += ValueToText(*rhs);
       continue;
     }
-    MDB_RETURN_IF_ERROR(Apply(e.ops[i], *acc, *rhs, &next));
+    MDB_RETURN_IF_ERROR(Apply(e.ops[i], *acc, *rhs, ctx->text_order, &next));
     result = std::move(next);
     acc = &result;
   }
@@ -595,8 +599,8 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
         return Status::OK();
       }
       int c1 = 0, c2 = 0;
-      MDB_RETURN_IF_ERROR(CompareValues(x, lo, &c1));
-      MDB_RETURN_IF_ERROR(CompareValues(x, hi, &c2));
+      MDB_RETURN_IF_ERROR(CompareValues(x, lo, ctx->text_order, &c1));
+      MDB_RETURN_IF_ERROR(CompareValues(x, hi, ctx->text_order, &c2));
       *out = (c1 >= 0 && c2 <= 0) != e.negate;
       return Status::OK();
     }
@@ -620,7 +624,7 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
           continue;
         }
         int c = 0;
-        MDB_RETURN_IF_ERROR(CompareValues(x, item, &c));
+        MDB_RETURN_IF_ERROR(CompareValues(x, item, ctx->text_order, &c));
         if (c == 0) {
           *out = !e.negate;
           return Status::OK();
@@ -768,7 +772,7 @@ Status ConvertForColumn(const Column& col, Value in, Value* out) {
   return mismatch("storable");
 }
 
-std::string OrderKey(const Value& v) {
+std::string OrderKey(const Value& v, const SortOrder* text_order) {
   std::string key;
   auto put_double = [&key](double d) {
     uint64_t bits = 0;
@@ -781,7 +785,11 @@ std::string OrderKey(const Value& v) {
     case Cat::kNull: key.push_back('\0'); break;
     case Cat::kBool: case Cat::kNum: key.push_back('\1'); put_double(ValueToDouble(v)); break;
     case Cat::kDate: key.push_back('\1'); put_double(SecondsOf(v) / 86400.0); break;
-    case Cat::kText: key.push_back('\2'); key += SortKey(std::get<std::u16string>(v)); break;
+    case Cat::kText:
+      key.push_back('\2');
+      if (text_order) key += TextCollationKey(std::get<std::u16string>(v), *text_order);
+      else key += SortKey(std::get<std::u16string>(v));
+      break;
     case Cat::kBin: key.push_back('\3'); key += std::get<Binary>(v).bytes; break;
     case Cat::kGuid: key.push_back('\4'); key.append(reinterpret_cast<const char*>(std::get<Guid>(v).bytes), 16); break;
   }

@@ -29,9 +29,14 @@ class RowSource {
 // a text that is no date fails here rather than on some row.
 Status BindExpr(Expr* e, const std::u16string& table, const std::vector<Column>& columns);
 
+struct SortOrder;
+
 struct EvalContext {
   RowSource* row = nullptr;     // null: no columns may be read
   const Binary* param = nullptr;
+  // The sort order texts compare and sort by, as their index keys do (the
+  // table's text columns'); null: the engine's own collation (collation.h).
+  const SortOrder* text_order = nullptr;
 };
 
 Status Eval(const Expr& e, EvalContext* ctx, Value* out);
@@ -43,8 +48,9 @@ Status EvalCondition(const Expr& e, EvalContext* ctx, bool* out);
 // block given as a temporary is moved, not copied.
 Status ConvertForColumn(const Column& column, Value in, Value* out);
 
-// Order-preserving byte key of a value (NULL first).
-std::string OrderKey(const Value& v);
+// Order-preserving byte key of a value (NULL first); texts by `text_order`
+// as EvalContext says.
+std::string OrderKey(const Value& v, const SortOrder* text_order = nullptr);
 
 // Text forms used in messages and by the & operator.
 std::u16string ValueToText(const Value& v);

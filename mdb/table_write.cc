@@ -15,6 +15,7 @@
 #include "mdb/row_read.h"
 #include "mdb/row_write.h"
 #include "mdb/table_impl.h"
+#include "mdb/text_codec_jet.h"
 #include "mdb/usage_map.h"
 #include "mdb/value_format.h"
 
@@ -104,17 +105,14 @@ class TableWriter {
  public:
   TableWriter(TableImpl* t) : t_(t), pager_(t->pager()) {}
 
+  // Re-reads the definition (a count Access left stale is put right by the
+  // first write). Indexes are not judged here: a write that needs no new key
+  // (a delete, an update of other columns) works whatever the index's kinds
+  // and sort order; one that does fails when it makes one.
   Status Prepare() {
     MDB_RETURN_IF_ERROR(t_->ReloadDef());
-    const TableDef& def = t_->def();
-    for (const RealIndexDef& r : def.real_indexes) {
-      Status s = IndexEncodable(def, r);
-      if (!s.ok())
-        return Status::NotSupported("table [" + Utf8(t_->name()) + "] has an index the engine cannot keep: " +
-                                    s.message());
-    }
-    // A count Access left stale is put right by the first write.
-    if (t_->db()->FirstWriteTo(def.first_page)) MDB_RETURN_IF_ERROR(CorrectRowCount(pager_, t_->mutable_def()));
+    if (t_->db()->FirstWriteTo(t_->def().first_page))
+      MDB_RETURN_IF_ERROR(CorrectRowCount(pager_, t_->mutable_def()));
     return Status::OK();
   }
 
@@ -127,11 +125,25 @@ class TableWriter {
   Status CheckRequired(const std::vector<Value>& values);
   Status EncodeRow(const std::vector<Value>& values, const std::vector<FieldBytes>* keep, std::string* row);
   Status StoreNewRow(const std::string& row, uint16_t flags, uint32_t* page, uint16_t* slot);
-  Status IndexChange(const std::vector<Value>* old_values, const std::vector<Value>* new_values, RowId id);
+  struct IndexPlan {
+    RealIndexDef* r;
+    bool remove_old, insert_new;  // the row has an entry before / after
+    std::string new_key;
+  };
+  Status PlanIndexes(const std::vector<Value>* old_values, const std::vector<Value>* new_values, const RowId* id,
+                     std::vector<IndexPlan>* plans);
+  Status ApplyIndexes(const std::vector<IndexPlan>& plans, const std::vector<Value>* old_values, RowId id);
+  Status RemoveEntryOf(const RealIndexDef& r, const std::vector<Value>& values, RowId id);
   Status WriteTdefFields(int32_t row_delta, uint32_t autonumber);
   Status CheckParents(const std::vector<Value>& values, const std::vector<Value>* old_values);
+  struct Cascade {
+    std::unique_ptr<TableImpl> child;
+    std::vector<RowId> rows;
+    std::vector<std::pair<int, Value>> changes;  // an update's new key; none: a delete
+  };
   Status HandleChildren(const std::vector<Value>& values, bool deleting, const std::vector<Value>* new_values,
-                        int depth);
+                        int depth, std::vector<Cascade>* cascades);
+  Status RunCascades(std::vector<Cascade>* cascades, int depth);
   Status LongValueMapsFor(const ColumnDef& c, LongValueMaps* maps) {
     return ReadLongValueMaps(def(), c.number, maps);
   }
@@ -164,7 +176,10 @@ Status TableWriter::EncodeRow(const std::vector<Value>& values, const std::vecto
       std::string_view data;  // a byte block is written from where it lies
       if (auto* s = std::get_if<std::u16string>(&values[i])) {
         if (c.column.type != ColumnType::kMemo) return Status::InvalidArgument("column [" + Utf8(c.column.name) + "] expects binary data");
-        text_bytes.assign(reinterpret_cast<const char*>(s->data()), s->size() * 2);
+        if (!JetTextStorable(*s))
+          return Status::InvalidArgument("column [" + Utf8(c.column.name) +
+                                         "] cannot hold a text that starts with U+FEFF and has U+xx00 in it");
+        text_bytes = EncodeJetText(*s, false);
         data = text_bytes;
       } else if (auto* b = std::get_if<Binary>(&values[i])) {
         if (c.column.type != ColumnType::kOle) return Status::InvalidArgument("column [" + Utf8(c.column.name) + "] expects text");
@@ -190,28 +205,83 @@ Status TableWriter::StoreNewRow(const std::string& row, uint16_t flags, uint32_t
   return PlaceRow(pager_, &used, &free_map, def().first_page, row, flags, page, slot);
 }
 
-Status TableWriter::IndexChange(const std::vector<Value>* old_values, const std::vector<Value>* new_values,
-                                RowId id) {
+namespace {
+
+// The logical index names a real index backs, for messages.
+std::string IndexName(const TableDef& d, const RealIndexDef& r) {
+  std::string names;
+  for (const LogicalIndexDef& l : d.indexes)
+    if (l.real_index >= 0 && size_t(l.real_index) < d.real_indexes.size() && &d.real_indexes[l.real_index] == &r)
+      names += (names.empty() ? "[" : ", [") + Utf8(l.name) + "]";
+  return names.empty() ? std::to_string(r.number) : names;
+}
+
+// Whether any of the index's columns holds another value in `b` than in `a`.
+bool KeyColumnsDiffer(const TableDef& d, const RealIndexDef& r, const std::vector<Value>& a,
+                      const std::vector<Value>& b) {
+  for (const auto& ic : r.columns)
+    for (size_t i = 0; i < d.columns.size(); ++i)
+      if (d.columns[i].number == ic.column_number && !(a[i] == b[i])) return true;
+  return false;
+}
+
+}  // namespace
+
+// An index's entries know their rows: the entry of row `id` is looked for
+// under the key its values give, and when that key cannot be made or is not
+// the one stored (another engine's, or another form Access has written), by
+// walking the index's leaves.
+Status TableWriter::RemoveEntryOf(const RealIndexDef& r, const std::vector<Value>& values, RowId id) {
+  IndexEntry want;
+  want.page = id.page;
+  want.row = uint8_t(id.row);
+  bool found = false;
+  if (EncodeIndexKey(def(), r, values, &want.key).ok()) {
+    MDB_RETURN_IF_ERROR(IndexScanFrom(pager_, r.first_page, want.Bytes(), [&](const IndexEntry& e, bool* stop) {
+      found = e == want;
+      *stop = true;
+      return Status::OK();
+    }));
+  }
+  if (!found) {
+    MDB_RETURN_IF_ERROR(IndexScanFrom(pager_, r.first_page, std::string(), [&](const IndexEntry& e, bool* stop) {
+      if (e.page == want.page && e.row == want.row) {
+        want = e;
+        found = *stop = true;
+      }
+      return Status::OK();
+    }));
+  }
+  if (!found)
+    return Status::Corruption("index " + IndexName(def(), r) + " of table [" + Utf8(t_->name()) +
+                              "] has no entry for row " + std::to_string(id.page) + ":" + std::to_string(id.row));
+  return IndexRemove(pager_, r.used_pages, r.first_page, want);
+}
+
+// Inserts add an entry to every index, deletes remove one from every index,
+// and updates touch only the indexes whose columns change. Every new key and
+// every unique check comes first (PlanIndexes, before the statement changes
+// anything), so a refusal leaves the file as it was, inside a transaction
+// too: a key that cannot be made (a character whose key the column's sort
+// order does not show) names the table, the index and the character.
+Status TableWriter::PlanIndexes(const std::vector<Value>* old_values, const std::vector<Value>* new_values,
+                                const RowId* id, std::vector<IndexPlan>* plans) {
+  plans->clear();
   TableDef* d = t_->mutable_def();
-  const std::vector<Value>* const old_row = old_values;
-  const std::vector<Value>* const new_row = new_values;
   for (RealIndexDef& r : d->real_indexes) {
     // An index that ignores nulls has no entry for a row without a key.
-    old_values = old_row && !IndexSkipsRow(*d, r, *old_row) ? old_row : nullptr;
-    new_values = new_row && !IndexSkipsRow(*d, r, *new_row) ? new_row : nullptr;
-    if (!old_values && !new_values) continue;
-    std::string old_key, new_key;
-    if (old_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *old_values, &old_key));
-    if (new_values) MDB_RETURN_IF_ERROR(EncodeIndexKey(*d, r, *new_values, &new_key));
-    if (old_values && new_values && old_key == new_key) continue;
-    IndexEntry me;
-    me.page = id.page;
-    me.row = uint8_t(id.row);
-    if (old_values) {
-      me.key = old_key;
-      MDB_RETURN_IF_ERROR(IndexRemove(pager_, r.used_pages, r.first_page, me));
-    }
-    if (new_values) {
+    bool had = old_values && !IndexSkipsRow(*d, r, *old_values);
+    bool has = new_values && !IndexSkipsRow(*d, r, *new_values);
+    if (!had && !has) continue;
+    if (had && has && !KeyColumnsDiffer(*d, r, *old_values, *new_values)) continue;
+    IndexPlan plan{&r, had, has, {}};
+    if (has) {
+      Status s = EncodeIndexKey(*d, r, *new_values, &plan.new_key);
+      if (!s.ok()) {
+        std::string where = "table [" + Utf8(t_->name()) + "], index " + IndexName(*d, r) + ": ";
+        return s.code() == Status::Code::kNotSupported ? Status::NotSupported(where + s.message())
+                                                        : Status::InvalidArgument(where + s.message());
+      }
       bool is_primary = false;
       for (const LogicalIndexDef& l : d->indexes)
         if (&d->real_indexes[l.real_index] == &r && l.kind == kIndexKindPrimary) is_primary = true;
@@ -219,31 +289,47 @@ Status TableWriter::IndexChange(const std::vector<Value>* old_values, const std:
       if (has_null && (is_primary || (r.flags & kIndexFlagRequired)))
         return Status::Constraint("a key column of table [" + Utf8(t_->name()) + "] requires a value");
       if ((is_primary || (r.flags & kIndexFlagUnique)) && !has_null) {
-        // The first entry at or after (key, lowest row pointer) has this key
-        // if any entry does.
+        // The first entry at or after (key, lowest row pointer) that is not
+        // the row's own has this key if any other entry does.
         IndexEntry lowest;
-        lowest.key = new_key;
+        lowest.key = plan.new_key;
         bool dup = false;
         MDB_RETURN_IF_ERROR(IndexScanFrom(pager_, r.first_page, lowest.Bytes(), [&](const IndexEntry& e, bool* stop) {
-          dup = e.key == new_key;
+          if (id && e.page == id->page && e.row == uint8_t(id->row) && e.key == plan.new_key) return Status::OK();
+          dup = e.key == plan.new_key;
           *stop = true;
           return Status::OK();
         }));
         if (dup)
           return Status::Constraint("the value would duplicate a unique key of table [" + Utf8(t_->name()) + "]");
       }
-      me.key = new_key;
-      bool new_key_added = false;
-      MDB_RETURN_IF_ERROR(IndexInsert(pager_, r.used_pages, r.first_page, me, &new_key_added));
-      if (new_key_added) MDB_RETURN_IF_ERROR(CountNewKey(pager_, d, r));
     }
+    plans->push_back(std::move(plan));
+  }
+  return Status::OK();
+}
+
+Status TableWriter::ApplyIndexes(const std::vector<IndexPlan>& plans, const std::vector<Value>* old_values,
+                                 RowId id) {
+  TableDef* d = t_->mutable_def();
+  for (const IndexPlan& plan : plans) {
+    if (plan.remove_old) MDB_RETURN_IF_ERROR(RemoveEntryOf(*plan.r, *old_values, id));
+    if (!plan.insert_new) continue;
+    IndexEntry me;
+    me.page = id.page;
+    me.row = uint8_t(id.row);
+    me.key = plan.new_key;
+    bool new_key_added = false;
+    MDB_RETURN_IF_ERROR(IndexInsert(pager_, plan.r->used_pages, plan.r->first_page, me, &new_key_added));
+    if (new_key_added) MDB_RETURN_IF_ERROR(CountNewKey(pager_, d, *plan.r));
   }
   return Status::OK();
 }
 
 Status TableWriter::WriteTdefFields(int32_t row_delta, uint32_t autonumber) {
   TableDef* d = t_->mutable_def();
-  d->row_count = uint32_t(int64_t(d->row_count) + row_delta);
+  // Access leaves some counts below the rows a table holds: never below 0.
+  d->row_count = uint32_t(std::max<int64_t>(0, int64_t(d->row_count) + row_delta));
   d->next_autonumber = autonumber;
   uint8_t* b = reinterpret_cast<uint8_t*>(d->bytes.data());
   Put32(b + kTdefRowCountOffset, d->row_count);
@@ -272,8 +358,9 @@ Status ColumnsOf(const TableImpl* t, const std::vector<std::u16string>& names, s
   return Status::OK();
 }
 
-// Rows of `t` whose columns `cols` equal `key`: through an index that
-// starts with those columns when there is one, else by a scan.
+// Rows of `t` whose columns `cols` equal `key` (texts as their keys compare):
+// through an index that starts with those columns when there is one, else by
+// a scan.
 Status MatchingRows(TableImpl* t, const std::vector<int>& cols, const std::vector<Value>& key,
                     std::vector<RowId>* out, size_t limit) {
   out->clear();
@@ -289,12 +376,14 @@ Status MatchingRows(TableImpl* t, const std::vector<int>& cols, const std::vecto
     else MDB_RETURN_IF_ERROR(s);
   }
   if (!cur) cur = t->Scan();
+  std::vector<SortOrder> orders;
+  for (int c : cols) orders.push_back(ColumnSortOrder(t->def().columns[c]));
   while (cur->Next()) {
     bool all = true;
     for (size_t k = 0; k < cols.size() && all; ++k) {
       Value v;
       MDB_RETURN_IF_ERROR(cur->Get(cols[k], &v));
-      all = KeyValuesEqual(v, key[k]);
+      all = KeyValuesEqual(v, key[k], &orders[k]);
     }
     if (all) {
       out->push_back(cur->row_id());
@@ -334,8 +423,13 @@ Status TableWriter::CheckParents(const std::vector<Value>& values, const std::ve
   return Status::OK();
 }
 
+// Rows of other tables that refer to this one. A relationship that refuses
+// refuses here, before anything changes; the ones that cascade come back in
+// *cascades: a delete's before its row goes (children first), an update's
+// after its row holds the new key (so the children find their parent).
 Status TableWriter::HandleChildren(const std::vector<Value>& values, bool deleting,
-                                   const std::vector<Value>* new_values, int depth) {
+                                   const std::vector<Value>* new_values, int depth,
+                                   std::vector<Cascade>* cascades) {
   std::vector<Relationship> rels;
   MDB_RETURN_IF_ERROR(ReadRelationships(t_->db(), &rels));
   for (const Relationship& r : rels) {
@@ -349,20 +443,31 @@ Status TableWriter::HandleChildren(const std::vector<Value>& values, bool deleti
       if (new_values && !((*new_values)[c] == values[c])) changed = true;
     }
     if (!changed) continue;
-    std::unique_ptr<TableImpl> child;
-    MDB_RETURN_IF_ERROR(t_->db()->OpenTableImpl(r.child, &child));
+    Cascade c;
+    MDB_RETURN_IF_ERROR(t_->db()->OpenTableImpl(r.child, &c.child));
     std::vector<int> theirs;
-    MDB_RETURN_IF_ERROR(ColumnsOf(child.get(), r.child_columns, &theirs));
-    std::vector<RowId> rows;
-    MDB_RETURN_IF_ERROR(MatchingRows(child.get(), theirs, key, &rows, SIZE_MAX));
-    if (rows.empty()) continue;
-    if (!deleting || !r.cascade_deletes)
+    MDB_RETURN_IF_ERROR(ColumnsOf(c.child.get(), r.child_columns, &theirs));
+    MDB_RETURN_IF_ERROR(MatchingRows(c.child.get(), theirs, key, &c.rows, SIZE_MAX));
+    if (c.rows.empty()) continue;
+    if (deleting ? !r.cascade_deletes : !r.cascade_updates)
       return Status::Constraint("rows of [" + Utf8(r.child) + "] refer to this row of [" + Utf8(t_->name()) +
                                 "] (relationship " + Utf8(r.name) + ")");
-    if (depth >= kMaxCascadeDepth) return Status::Constraint("cascading deletes nest too deep");
-    TableWriter cw(child.get());
+    if (depth >= kMaxCascadeDepth) return Status::Constraint("cascading changes nest too deep");
+    if (!deleting)
+      for (size_t k = 0; k < mine.size(); ++k) c.changes.emplace_back(theirs[k], (*new_values)[mine[k]]);
+    cascades->push_back(std::move(c));
+  }
+  return Status::OK();
+}
+
+Status TableWriter::RunCascades(std::vector<Cascade>* cascades, int depth) {
+  for (Cascade& c : *cascades) {
+    TableWriter cw(c.child.get());
     MDB_RETURN_IF_ERROR(cw.Prepare());
-    for (RowId id : rows) MDB_RETURN_IF_ERROR(cw.Delete(id, depth + 1));
+    for (RowId id : c.rows) {
+      if (c.changes.empty()) MDB_RETURN_IF_ERROR(cw.Delete(id, depth + 1));
+      else MDB_RETURN_IF_ERROR(cw.Update(id, c.changes, depth + 1));
+    }
   }
   return Status::OK();
 }
@@ -388,13 +493,15 @@ Status TableWriter::Insert(std::vector<Value> values, RowId* id, int64_t* autonu
   }
   MDB_RETURN_IF_ERROR(CheckRequired(values));
   MDB_RETURN_IF_ERROR(CheckParents(values, nullptr));
+  std::vector<IndexPlan> plans;
+  MDB_RETURN_IF_ERROR(PlanIndexes(nullptr, &values, nullptr, &plans));
   std::string row;
   MDB_RETURN_IF_ERROR(EncodeRow(values, nullptr, &row));
   uint32_t page;
   uint16_t slot;
   MDB_RETURN_IF_ERROR(StoreNewRow(row, 0, &page, &slot));
   RowId rid{page, slot};
-  MDB_RETURN_IF_ERROR(IndexChange(nullptr, &values, rid));
+  MDB_RETURN_IF_ERROR(ApplyIndexes(plans, nullptr, rid));
   MDB_RETURN_IF_ERROR(WriteTdefFields(+1, next_auto));
   if (id) *id = rid;
   (void)depth;
@@ -418,7 +525,10 @@ Status TableWriter::Update(RowId id, const std::vector<std::pair<int, Value>>& c
   }
   MDB_RETURN_IF_ERROR(CheckRequired(values));
   MDB_RETURN_IF_ERROR(CheckParents(values, &old_values));
-  MDB_RETURN_IF_ERROR(HandleChildren(old_values, false, &values, depth));
+  std::vector<Cascade> cascades;
+  MDB_RETURN_IF_ERROR(HandleChildren(old_values, false, &values, depth, &cascades));
+  std::vector<IndexPlan> plans;
+  MDB_RETURN_IF_ERROR(PlanIndexes(&old_values, &values, &id, &plans));
   // Long values not changed keep their stored field; changed ones are freed
   // and written anew.
   const uint8_t* rb = reinterpret_cast<const uint8_t*>(bytes.data());
@@ -460,8 +570,8 @@ Status TableWriter::Update(RowId id, const std::vector<std::pair<int, Value>>& c
   } else if (!s.ok()) {
     return s;
   }
-  MDB_RETURN_IF_ERROR(IndexChange(&old_values, &values, id));
-  return Status::OK();
+  MDB_RETURN_IF_ERROR(ApplyIndexes(plans, &old_values, id));
+  return RunCascades(&cascades, depth);
 }
 
 Status TableWriter::Delete(RowId id, int depth) {
@@ -470,7 +580,9 @@ Status TableWriter::Delete(RowId id, int depth) {
   MDB_RETURN_IF_ERROR(LocateLive(pager_, def(), id, &place, &bytes));
   std::vector<Value> values;
   MDB_RETURN_IF_ERROR(t_->DecodeRow(bytes, &values));
-  MDB_RETURN_IF_ERROR(HandleChildren(values, true, nullptr, depth));
+  std::vector<Cascade> cascades;
+  MDB_RETURN_IF_ERROR(HandleChildren(values, true, nullptr, depth, &cascades));
+  MDB_RETURN_IF_ERROR(RunCascades(&cascades, depth));
   const uint8_t* rb = reinterpret_cast<const uint8_t*>(bytes.data());
   std::vector<FieldRef> refs;
   MDB_RETURN_IF_ERROR(CrackRow(def(), rb, bytes.size(), &refs));
@@ -489,7 +601,9 @@ Status TableWriter::Delete(RowId id, int depth) {
   }
   MDB_RETURN_IF_ERROR(EditPage(pager_, place.page, [&](uint8_t* p) { return DeleteRow(p, place.row); }));
   MDB_RETURN_IF_ERROR(free_map.Set(pager_, place.page, true));
-  MDB_RETURN_IF_ERROR(IndexChange(&values, nullptr, id));
+  std::vector<IndexPlan> plans;
+  MDB_RETURN_IF_ERROR(PlanIndexes(&values, nullptr, &id, &plans));
+  MDB_RETURN_IF_ERROR(ApplyIndexes(plans, &values, id));
   return WriteTdefFields(-1, def().next_autonumber);
 }
 
@@ -519,9 +633,6 @@ Status TableImpl::Delete(RowId id) {
   });
 }
 
-namespace {
-
-}  // namespace
 
 Status TableImpl::Seek(int index, const std::vector<Value>& key, std::unique_ptr<Cursor>* out) {
   if (index < 0 || size_t(index) >= def_.indexes.size()) return Status::InvalidArgument("no such index");
@@ -534,17 +645,51 @@ Status TableImpl::Seek(int index, const std::vector<Value>& key, std::unique_ptr
     RealIndexDef lead = r;
     lead.columns.resize(key.size());
     std::vector<Value> row(def_.columns.size());
+    const ColumnDef* last = nullptr;
     for (size_t k = 0; k < key.size(); ++k)
       for (size_t i = 0; i < def_.columns.size(); ++i)
-        if (def_.columns[i].number == r.columns[k].column_number) row[i] = key[k];
+        if (def_.columns[i].number == r.columns[k].column_number) {
+          row[i] = key[k];
+          last = &def_.columns[i];
+        }
     std::string prefix;
     MDB_RETURN_IF_ERROR(EncodeIndexKey(def_, lead, row, &prefix));
+    // A text's stored key may hold its accents and marks in another form
+    // than ours (Access has written two): look from the end of its letters
+    // and keep the rows whose own key is ours.
+    std::string from = prefix;
+    bool text = last && !key.empty() && !IsNull(key.back()) &&
+                (last->column.type == ColumnType::kText || last->column.type == ColumnType::kMemo);
+    if (text) {
+      size_t start = 0;
+      if (key.size() > 1) {
+        RealIndexDef before = r;
+        before.columns.resize(key.size() - 1);
+        std::string head;
+        MDB_RETURN_IF_ERROR(EncodeIndexKey(def_, before, row, &head));
+        start = head.size();
+      }
+      char end_of_letters = r.columns[key.size() - 1].ascending ? '\x01' : '\xFE';
+      size_t at = prefix.find(end_of_letters, start + 1);
+      if (at != std::string::npos) from = prefix.substr(0, at + 1);
+    }
     std::vector<RowId> ids;
-    MDB_RETURN_IF_ERROR(IndexScanFrom(pager(), r.first_page, prefix, [&](const IndexEntry& e, bool* stop) {
-      if (e.key.compare(0, prefix.size(), prefix) != 0) *stop = true;
+    MDB_RETURN_IF_ERROR(IndexScanFrom(pager(), r.first_page, from, [&](const IndexEntry& e, bool* stop) {
+      if (e.key.compare(0, from.size(), from) != 0) *stop = true;
       else ids.push_back(RowId{e.page, e.row});
       return Status::OK();
     }));
+    if (from.size() != prefix.size()) {
+      std::vector<RowId> keep;
+      for (RowId id : ids) {
+        std::string bytes, own;
+        std::vector<Value> values;
+        MDB_RETURN_IF_ERROR(ReadRowBytes(id, &bytes));
+        MDB_RETURN_IF_ERROR(DecodeRow(bytes, &values));
+        if (EncodeIndexKey(def_, lead, values, &own).ok() && own == prefix) keep.push_back(id);
+      }
+      ids = std::move(keep);
+    }
     *out = Fetch(std::move(ids));
     return Status::OK();
   }();

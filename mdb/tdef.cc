@@ -100,6 +100,11 @@ Status ParseTableDef(const std::string& b, TableDef* out) {
     c.index = jet4::Get16(e + jet4::kColIndexOffset);
     c.sort_order = jet4::Get16(e + jet4::kColMiscOffset);
     c.code_page = jet4::Get16(e + jet4::kColCodePageOffset);
+    c.sort_version = e[jet4::kColMiscOffset + 3];
+    if (c.type == uint8_t(ColumnType::kText) || c.type == uint8_t(ColumnType::kMemo)) {
+      c.column.sort_order = c.sort_order;
+      c.column.sort_version = c.sort_version;
+    }
     c.flags = e[jet4::kColFlagsOffset];
     c.ext_flags = e[jet4::kColExtFlagsOffset];
     c.fixed_offset = jet4::Get16(e + jet4::kColFixedOffsetOffset);

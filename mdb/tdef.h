@@ -21,7 +21,8 @@ struct ColumnDef {
   uint16_t fixed_offset = 0; // offset in the fixed part, after the column count
   uint16_t length = 0;
   uint8_t flags = 0, ext_flags = 0;
-  uint16_t sort_order = 0;   // text columns
+  uint16_t sort_order = 0;   // text columns: the sort order's locale id (0: none recorded)
+  uint8_t sort_version = 0;  // text columns: the version byte after it (0: Access 2000-2003 forms)
   uint16_t code_page = 0;    // text columns
   uint32_t entry_offset = 0; // where the 25-byte entry starts in TableDef::bytes
 };

@@ -12,7 +12,9 @@ std::u16string DecodeJetText(const uint8_t* data, size_t n) {
 }
 
 void DecodeJetText(const uint8_t* data, size_t n, std::u16string* out) {
-  if (n >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+  // FF FE alone is U+FEFF stored plainly: an empty text is stored empty,
+  // never as the mark of compression with nothing after it.
+  if (n > 2 && data[0] == 0xFF && data[1] == 0xFE) {
     // Runs alternate between one byte and two bytes per character; a zero
     // byte switches, starting with one-byte runs. No run yields more
     // characters than it has bytes.
@@ -42,8 +44,32 @@ void DecodeJetText(const uint8_t* data, size_t n, std::u16string* out) {
   }
 }
 
+bool JetTextStorable(const std::u16string& text) {
+  if (text.empty() || text[0] != 0xFEFF) return true;
+  for (char16_t c : text)
+    if (c > 0xFF && (c & 0xFF) == 0) return false;
+  return true;
+}
+
 std::string EncodeJetText(const std::u16string& text, bool allow_compression) {
   std::string out;
+  if (!text.empty() && text[0] == 0xFEFF) {
+    // Stored plainly, the text would start with FF FE and be read as
+    // compressed: always use that form, switching to two-byte runs (00)
+    // for characters past U+00FF.
+    out = "\xFF\xFE";
+    bool one_byte = true;
+    for (char16_t c : text) {
+      bool small = c != 0 && c <= 0xFF;
+      if (small != one_byte) {
+        out.push_back('\0');
+        one_byte = small;
+      }
+      out.push_back(char(c & 0xFF));
+      if (!one_byte) out.push_back(char(c >> 8));
+    }
+    return out;
+  }
   bool compressible = allow_compression && !text.empty();
   for (char16_t c : text) {
     if (c == 0 || c > 0xFF) {

@@ -298,7 +298,8 @@ TEST(JetText, CompressedAndPlainForms) {
   EXPECT_EQ(decode(bytes({0xFF, 0xFE, 'a', 'b'})), u"ab");
   // One-byte run, switch, two-byte run (Cyrillic), switch back.
   EXPECT_EQ(decode(bytes({0xFF, 0xFE, 'x', 0, 0x1C, 0x04, 0x38, 0x04, 0, 'y'})), u"xМиy");
-  EXPECT_EQ(decode(bytes({0xFF, 0xFE})), u"");
+  // FF FE alone is U+FEFF stored plainly (Access stores an empty text empty).
+  EXPECT_EQ(decode(bytes({0xFF, 0xFE})), u"\uFEFF");
   EXPECT_EQ(decode(bytes({0xFF, 0xFE, 0, 0x41})), u"");  // a dangling half character is dropped
   // In a two-byte run a zero low byte switches back, even before a non-zero byte.
   EXPECT_EQ(decode(bytes({0xFF, 0xFE, 0, 0, 0x4E})), u"N");
@@ -318,6 +319,17 @@ TEST(JetText, CompressedAndPlainForms) {
   EXPECT_EQ(decode(han), u"张三");
   EXPECT_EQ(mdb::EncodeJetText(u"abc", false).size(), 6u);
   EXPECT_EQ(decode(mdb::EncodeJetText(u"", true)), u"");
+  // A text starting with U+FEFF always takes the compressed form, which no
+  // reader can take for anything else.
+  for (bool compress : {true, false}) {
+    for (std::u16string t : {std::u16string(u"\uFEFF"), std::u16string(u"\uFEFFab"), std::u16string(u"\uFEFF张a")}) {
+      std::string enc = mdb::EncodeJetText(t, compress);
+      EXPECT_EQ(enc.substr(0, 3), bytes({0xFF, 0xFE, 0}));
+      EXPECT_EQ(decode(enc), t);
+    }
+  }
+  EXPECT_TRUE(mdb::JetTextStorable(u"\uFEFF张"));
+  EXPECT_FALSE(mdb::JetTextStorable(u"\uFEFF一"));  // U+4E00: its zero byte would switch runs
 }
 
 TEST(ValueFormat, DecimalsMoneyAndGuids) {

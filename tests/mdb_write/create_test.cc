@@ -8,7 +8,9 @@
 #include "mdb/relationships.h"
 #include "mdb/jet4.h"
 #include "mdb/pager.h"
+#include "mdb/sql.h"
 #include "mdb/tdef.h"
+
 #include "tests/mdb_write/helpers.h"
 
 using namespace writetest;
@@ -332,6 +334,43 @@ TEST(Create, RelationshipRefusesOrphansAndCascadesDeletes) {
     entries.push_back(e.size());
   }
   EXPECT_EQ(entries, (std::vector<size_t>{2, 1, 1}));  // szRelationship, szObject, szReferencedObject
+}
+
+// The catalog's Chinese names and an index on [姓名] get the keys Access
+// writes (the checker makes every key again); the name index serves exact
+// searches and keeps up with deletes.
+TEST(Create, CatalogAndNameKeysAsAccessWritesThem) {
+  std::string path = Scratch("named.mdb");
+  mdb::CreateOptions o;
+  o.password = u"580274";
+  o.index_person_names = true;
+  ASSERT_TRUE(mdb::Database::Create(mdb::Env::Default(), path, o).ok());
+  EXPECT_CLEAN(path, u"580274");
+  {
+    auto db = Open(path, u"580274");
+    const char16_t* names[] = {u"张三", u"李四", u"王五", u"张三", u"Zhang San", u"ｚｈａｎｇ ｓａｎ", u"赵六-1"};
+    for (const char16_t* n : names) {
+      std::u16string sql = u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者]) values ('" +
+                           std::u16string(n) + u"',true,'','1990-1-1','张三')";
+      ASSERT_TRUE(mdb::ExecuteStatement(db.get(), sql, nullptr, nullptr).ok());
+    }
+    auto count = [&](const std::u16string& name) {
+      std::unique_ptr<mdb::RecordSet> rs;
+      EXPECT_TRUE(mdb::ExecuteQuery(db.get(), u"select * from [用户信息表] where [姓名]='" + name + u"'", &rs).ok());
+      size_t n = 0;
+      for (; rs && !rs->AtEnd(); rs->MoveNext()) ++n;
+      return n;
+    };
+    EXPECT_EQ(count(u"张三"), 2u);
+    EXPECT_EQ(count(u"zhang san"), 2u);  // case and width are not in the key
+    EXPECT_EQ(count(u"赵六1"), 0u);     // the hyphen is
+    int64_t rows = 0;
+    ASSERT_TRUE(mdb::ExecuteStatement(db.get(), u"delete from [用户信息表] where [姓名]='张三'", nullptr, &rows).ok());
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(count(u"张三"), 0u);
+  }
+  EXPECT_CLEAN(path, u"580274");
+  EXPECT_EQ(MdbExport(path, Utf8(u"用户信息表")).size(), 5u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // mdb-export and checked by the checker after every change.
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "mdb/catalog.h"
 #include "mdb/jet4.h"
@@ -35,10 +37,13 @@ TEST(FixtureWrite, InsertUpdateDeleteInTable1) {
       ASSERT_TRUE(s.ok()) << s.ToString();
     }
     EXPECT_EQ(t->row_count(), count + 40);
-    // Table1 carries a text index; characters outside the known collation
-    // are refused and leave the file as it was.
-    mdb::Status s = t->Insert(Table1Row(u"中文", u"text", 1, true), nullptr, nullptr);
+    // Table1 carries a text index under General: a key with no known
+    // form (a lone surrogate) is refused, names the table, the index and
+    // the character, and leaves the file as it was.
+    mdb::Status s = t->Insert(Table1Row(u"a\xD800", u"text", 1, true), nullptr, nullptr);
     EXPECT_EQ(s.code(), mdb::Status::Code::kNotSupported) << s.ToString();
+    EXPECT_NE(s.message().find("table [Table1], index [PrimaryKey]: column [A]"), std::string::npos) << s.message();
+    EXPECT_NE(s.message().find("U+D800"), std::string::npos) << s.message();
     EXPECT_EQ(t->row_count(), count + 40);
   }
   EXPECT_CLEAN(path);
@@ -355,6 +360,37 @@ TEST(FixtureWrite, CheckFindsDamage) {
   faults = CheckFaults(path);
   ASSERT_FALSE(faults.empty());
   EXPECT_NE(faults[0].find("Table1"), std::string::npos) << faults[0];
+}
+
+// A text changed in its row but not in its index entry: the checker makes
+// the row's key again and finds the stored one differs.
+TEST(FixtureWrite, CheckFindsAKeyThatIsNotItsRows) {
+  std::string path = CopyFixture("mr_data_V2000_test.mdb", "stale_key.mdb");
+  {
+    auto db = Open(path);
+    std::unique_ptr<mdb::Table> t;
+    ASSERT_TRUE(db->OpenTable(u"Table1", &t).ok());
+    ASSERT_TRUE(t->Insert(Table1Row(u"keyprobe", u"y", 1, true), nullptr, nullptr).ok());
+  }
+  EXPECT_CLEAN(path);
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  size_t at = bytes.find("keyprobe");  // stored compressed: one byte a letter
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(bytes.find("keyprobe", at + 1), std::string::npos);
+  bytes[at + 7] = 'f';
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+  }
+  auto faults = CheckFaults(path);
+  ASSERT_EQ(faults.size(), 1u) << ::testing::PrintToString(faults);
+  EXPECT_NE(faults[0].find("table [Table1] index [PrimaryKey]: 1 entries hold another key than their row's"),
+            std::string::npos)
+      << faults[0];
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Prints one table of an MDB file as CSV, read by an independent reader, in
 // the conventions of `usermgr-db dump`: header row, texts quoted with doubled
 // quotes, yes/no as 1/0, dates as YYYY-MM-DD HH:MM:SS, binary as hex.
-// usage: node dump_table.mjs FILE [TABLE] [PASSWORD]   (no TABLE: list tables)
+// usage: node dump_table.mjs FILE [TABLE] [PASSWORD]   (no TABLE: list tables;
+// TABLE --all: every user table, each after a line of a form feed and its name)
 import { readFileSync } from "node:fs";
 import MDBReader from "mdb-reader";
 
@@ -11,8 +12,6 @@ if (!table) {
   for (const name of reader.getTableNames()) console.log(name);
   process.exit(0);
 }
-const t = reader.getTable(table);
-const columns = t.getColumns();
 const pad = (n, w = 2) => String(n).padStart(w, "0");
 function cell(v, type) {
   if (v === null || v === undefined) return "";
@@ -25,6 +24,18 @@ function cell(v, type) {
   if (type === "text" || type === "memo") return '"' + String(v).replaceAll('"', '""') + '"';
   return String(v);
 }
-const lines = [columns.map((c) => c.name).join(",")];
-for (const row of t.getData()) lines.push(columns.map((c) => cell(row[c.name], c.type)).join(","));
-process.stdout.write(lines.join("\n") + "\n");
+function dump(name) {
+  const t = reader.getTable(name);
+  const columns = t.getColumns();
+  const lines = [columns.map((c) => c.name).join(",")];
+  for (const row of t.getData()) lines.push(columns.map((c) => cell(row[c.name], c.type)).join(","));
+  process.stdout.write(lines.join("\n") + "\n");
+}
+if (table === "--all") {
+  for (const name of reader.getTableNames()) {
+    process.stdout.write("\f" + name + "\n");
+    dump(name);
+  }
+} else {
+  dump(table);
+}
