@@ -1,6 +1,6 @@
-// Writes on copies of every real file, whatever its sort order: copies of
-// existing rows inserted, every column of a sample of rows updated, then
-// every row deleted, children first. After each phase the checker finds
+// Writes on copies of every Access-made file, whatever its sort order:
+// copies of existing rows inserted, every column of a sample of rows
+// updated, then every row deleted, children first. After each phase the checker finds
 // nothing, the engine reads exactly the rows expected, and mdb-export and
 // mdb-reader read the same. Statements may be refused only by a real
 // constraint or for a key the column's sort order does not show.
@@ -130,14 +130,9 @@ class RoundTrip {
       auto db = Open();
       if (!db) return;
       ASSERT_TRUE(db->ListTables(&tables_).ok());
-      // Access leaves some tables' row counts stale; those faults stay.
-      std::vector<std::string> faults;
+      std::vector<std::string> faults;  // row counts Access left stale are notes
       ASSERT_TRUE(db->Check(&faults).ok());
-      for (const std::string& f : faults) {
-        size_t at = f.find("]: definition says ");
-        if (f.rfind("table [", 0) == 0 && at != std::string::npos) stale_.insert(f.substr(0, at + 1));
-        else ADD_FAILURE() << "the file as Access left it: " << f;
-      }
+      EXPECT_TRUE(faults.empty()) << "the file as Access left it: " << ::testing::PrintToString(faults);
       for (const auto& n : tables_) {
         std::unique_ptr<mdb::Table> t;
         ASSERT_TRUE(db->OpenTable(n, &t).ok());
@@ -269,12 +264,8 @@ class RoundTrip {
     SCOPED_TRACE(phase);
     auto db = Open();
     if (!db) return;
-    std::vector<std::string> faults, all;
-    ASSERT_TRUE(db->Check(&all).ok());
-    for (const std::string& f : all) {
-      size_t at = f.find("]: definition says ");
-      if (at == std::string::npos || !stale_.count(f.substr(0, at + 1))) faults.push_back(f);
-    }
+    std::vector<std::string> faults;
+    ASSERT_TRUE(db->Check(&faults).ok());
     EXPECT_TRUE(faults.empty()) << ::testing::PrintToString(faults);
     for (const auto& n : tables_) {
       std::unique_ptr<mdb::Table> t;
@@ -290,7 +281,6 @@ class RoundTrip {
   std::string path_;
   std::u16string password_;
   std::vector<std::u16string> tables_;
-  std::set<std::string> stale_;  // "table [T]" whose row count Access left stale
   Expected expected_;
 };
 
@@ -303,6 +293,10 @@ TEST(RoundTrip, InsertUpdateDeleteOnCopiesOfEveryRealFile) {
   size_t done = 0, statements = 0, refused = 0;
   for (const std::string& src : files) {
     SCOPED_TRACE(src);
+    // The two files of text keys were written by another engine, not by
+    // Access: 83,000 rows each that the key walk (text_keys_test.cc) covers
+    // and whose deletes would take most of this test's time.
+    if (std::filesystem::path(src).filename().string().rfind("textkeys_", 0) == 0) continue;
     std::string path = dir + "/" + std::filesystem::path(src).filename().string();
     std::filesystem::copy_file(src, path, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
@@ -321,7 +315,7 @@ TEST(RoundTrip, InsertUpdateDeleteOnCopiesOfEveryRealFile) {
     ++done;
     std::filesystem::remove(path);
   }
-  EXPECT_GE(done, 25u);
+  EXPECT_GE(done, 23u);
   std::printf("round trip: %lu files, %lu statements, %lu refused\n", (unsigned long)done,
               (unsigned long)statements, (unsigned long)refused);
   std::filesystem::remove_all(dir);
