@@ -286,7 +286,7 @@ fi
 
 if [ "$SKIP_WRITES" = 0 ]; then
   KEYS=2000
-  echo "f. Text index keys: $KEYS persons into new files without and with an index on [姓名] (General)"
+  echo "g. Text index keys: $KEYS persons into new files without and with an index on [姓名] (General)"
   "$BENCH" keys "$OUT" --count $KEYS --password $PASSWORD > "$OUT/keys.txt"
   kget() { awk -v k="$1" '$1 == "RESULT" && $2 == k {print $3}' "$OUT/keys.txt"; }
   row "making a name's key alone" "$(kget keys.encode-ns-per-name) ns" "$(kget keys.bytes-per-name) bytes a key"
