@@ -472,6 +472,9 @@ int RunShare(const Args& a) {
   for (int64_t id : IdsAbove(&unit, floor))
     if (!unit.ExecuteSql(Gbk(u"delete from [用户信息表]  where  [ID]=") + std::to_string(id), nullptr))
       Die("cleanup failed: " + unit.last_error());
+  return 0;
+}
+
 // ---- keys: the cost of text index keys ------------------------------------
 
 int RunKeys(const Args& a) {
