@@ -21,6 +21,19 @@ int64_t DaysFromCivil(int64_t y, int m, int d) {
 
 void CivilFromDays(int64_t z, int* y, int* m, int* d) {
   z += 719468;
+  // Every supported year (100 to 9999) lies in the first eras after year 0:
+  // 32-bit unsigned arithmetic, as exports convert a date per row.
+  if (z >= 0 && z < 4 * 146097) {
+    const uint32_t era = uint32_t(z) / 146097;
+    const uint32_t doe = uint32_t(z) - era * 146097;
+    const uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const uint32_t mp = (5 * doy + 2) / 153;
+    *d = int(doy - (153 * mp + 2) / 5 + 1);
+    *m = int(mp < 10 ? mp + 3 : mp - 9);
+    *y = int(yoe + era * 400 + (*m <= 2));
+    return;
+  }
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -52,7 +65,8 @@ bool OaToCivil(double oa, CivilTime* out) {
   double whole = std::trunc(oa);
   double frac = std::fabs(oa - whole);
   int64_t days = static_cast<int64_t>(whole);
-  int64_t secs = std::llround(frac * 86400.0);
+  // Most stored dates are whole days.
+  int64_t secs = frac == 0 ? 0 : std::llround(frac * 86400.0);
   if (secs >= 86400) {
     secs -= 86400;
     days += 1;

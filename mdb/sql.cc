@@ -26,13 +26,14 @@ Status NoThrow(Step&& step) {
 }
 
 // The current row of a cursor, each column read at most once per row. The
-// values' buffers are kept from row to row.
-class CursorRow : public RowSource {
+// values' buffers are kept from row to row. Exports call Peek for every
+// field they print, so it is kept short.
+class CursorRow final : public RowSource {
  public:
-  CursorRow(Cursor* cursor, size_t columns) : cursor_(cursor), cache_(columns), have_(columns) {}
+  CursorRow(Cursor* cursor, size_t columns) : cursor_(cursor), slots_(columns) {}
   void Reset(Cursor* cursor) {
     cursor_ = cursor;
-    std::fill(have_.begin(), have_.end(), 0);
+    for (Slot& s : slots_) s.have = false;
   }
   Status Get(int column, Value* out) override {
     const Value* v;
@@ -41,34 +42,36 @@ class CursorRow : public RowSource {
     return Status::OK();
   }
   Status Length(int column, int64_t* bytes) {
-    if (column < 0 || static_cast<size_t>(column) >= cache_.size())
-      return Status::InvalidArgument("column out of range");
-    if (!have_[column]) return cursor_->Length(column, bytes);
-    const Value& v = cache_[column];
-    if (IsNull(v)) *bytes = -1;
-    else if (v.index() == 7) *bytes = static_cast<int64_t>(std::get<Binary>(v).bytes.size());
+    if (static_cast<size_t>(column) >= slots_.size()) return Status::InvalidArgument("column out of range");
+    const Slot& s = slots_[column];
+    if (!s.have) return cursor_->Length(column, bytes);
+    if (IsNull(s.value)) *bytes = -1;
+    else if (s.value.index() == 7) *bytes = static_cast<int64_t>(std::get<Binary>(s.value).bytes.size());
     else return Status::InvalidArgument("not a byte-block column");
     return Status::OK();
   }
   Status Peek(int column, Value*, const Value** out) override {
-    if (column < 0 || static_cast<size_t>(column) >= cache_.size())
-      return Status::InvalidArgument("column out of range");
-    if (!have_[column]) {
-      Status s = cursor_->Get(column, &cache_[column]);
-      if (!s.ok()) {
-        cache_[column] = Value();
-        return s;
+    if (static_cast<size_t>(column) >= slots_.size()) return Status::InvalidArgument("column out of range");
+    Slot& s = slots_[column];
+    if (!s.have) {
+      Status st = cursor_->Get(column, &s.value);
+      if (!st.ok()) {
+        s.value = Value();
+        return st;
       }
-      have_[column] = 1;
+      s.have = true;
     }
-    *out = &cache_[column];
+    *out = &s.value;
     return Status::OK();
   }
 
  private:
+  struct Slot {
+    Value value;
+    bool have = false;
+  };
   Cursor* cursor_;
-  std::vector<Value> cache_;
-  std::vector<uint8_t> have_;
+  std::vector<Slot> slots_;
 };
 
 // A row addressed by its id, read column by column.

@@ -80,7 +80,7 @@ class ScanCursor : public Cursor {
   // Columns are found in the row only when asked for: a scan that tests one
   // column of each row pays for that one.
   Status Get(int column, Value* out) override {
-    if (column < 0 || size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
+    if (size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
     if (!on_row_) return Status::InvalidArgument("the cursor is not on a row");
     const ColumnDef& c = def_.columns[column];
     FieldRef f;

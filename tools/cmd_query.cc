@@ -117,7 +117,7 @@ int Run(const std::vector<std::string>& raw) {
   }
   out.EndRow();
   // Without --hex a photo is only its size: its pages are not read.
-  std::vector<bool> sizes(names.size());
+  std::vector<uint8_t> sizes(names.size());
   for (size_t i = 0; i < names.size(); ++i) {
     mdb::ColumnType t = rs->column_types()[i];
     sizes[i] = !hex && (t == mdb::ColumnType::kOle || t == mdb::ColumnType::kBinary);

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "mdb/oadate.h"
+#include "mdb/value_format.h"
 
 namespace {
 
@@ -59,6 +60,47 @@ TEST(OaDate, BeforeTheEpochTheFractionCountsForward) {
   EXPECT_EQ(t, (mdb::CivilTime{2000, 2, 29, 0, 0, 0}));
   EXPECT_FALSE(mdb::OaToCivil(1e12, &t));
   EXPECT_FALSE(mdb::OaToCivil(std::nan(""), &t));
+}
+
+// Every day of the supported years converts to the civil date that converts
+// back to it, whole days and days with a time alike, with the days in
+// order: a fault of the day arithmetic shows on some day of these 3.6
+// million.
+TEST(OaDate, EveryDayOfTheSupportedYearsRoundTrips) {
+  mdb::CivilTime t, prev;
+  const int64_t first = int64_t(Oa(100, 1, 1)), last = int64_t(Oa(9999, 12, 31));
+  for (int64_t day = first; day <= last; ++day) {
+    ASSERT_TRUE(mdb::OaToCivil(double(day), &t)) << day;
+    ASSERT_EQ(mdb::CivilToOa(t), double(day)) << day;
+    if (day > first) {
+      bool next = (t.day == prev.day + 1 && t.month == prev.month && t.year == prev.year) ||
+                  (t.day == 1 && (t.month == prev.month + 1 || (t.month == 1 && t.year == prev.year + 1)));
+      ASSERT_TRUE(next) << day;
+    }
+    prev = t;
+  }
+  ASSERT_TRUE(mdb::OaToCivil(Oa(1961, 1, 1, 12, 30, 15), &t));
+  EXPECT_EQ(t, (mdb::CivilTime{1961, 1, 1, 12, 30, 15}));
+  EXPECT_FALSE(mdb::OaToCivil(double(first - 1), &t));
+  EXPECT_FALSE(mdb::OaToCivil(double(last + 1), &t));
+}
+
+TEST(ValueFormat, IntegersAtEveryDigitCount) {
+  auto put = [](int64_t v) {
+    char buf[mdb::kIntRoom];
+    return std::string(buf, mdb::PutInt(v, buf));
+  };
+  EXPECT_EQ(put(0), "0");
+  EXPECT_EQ(put(7), "7");
+  EXPECT_EQ(put(-7), "-7");
+  EXPECT_EQ(put(10), "10");
+  EXPECT_EQ(put(99), "99");
+  EXPECT_EQ(put(100), "100");
+  EXPECT_EQ(put(-1005), "-1005");
+  EXPECT_EQ(put(43363), "43363");
+  EXPECT_EQ(put(INT64_MAX), "9223372036854775807");
+  EXPECT_EQ(put(INT64_MIN), "-9223372036854775808");
+  for (int64_t v = 1; v < INT64_MAX / 10; v = v * 10 + 3) EXPECT_EQ(put(v), std::to_string(v));
 }
 
 TEST(OaDate, ParsesTheCommonForms) {
