@@ -9,4 +9,6 @@ if(NOT WIN32 AND NOT USERMGR_FUZZ)
 
   add_executable(usermgr-bench EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/bench_main.cc)
   target_link_libraries(usermgr-bench PRIVATE bench_data vorta_core mdb)
+
+  add_executable(usermgr-bench-time EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/run_timed.cc)
 endif()

@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#endif
+
 namespace mdb {
 namespace {
 
@@ -49,8 +53,14 @@ __attribute__((target("sse4.2"))) uint32_t Crc32Hardware(const uint8_t* p, size_
   return crc;
 }
 
+// Asked the first time a sum is made, not at start-up as the compiler's
+// own feature test is: under a hypervisor each cpuid traps, and a program
+// that reads a small table and exits should not pay for them.
 bool HaveCrcInstruction() {
-  static const bool have = __builtin_cpu_supports("sse4.2");
+  static const bool have = [] {
+    unsigned a, b, c, d;
+    return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSE4_2) != 0;
+  }();
   return have;
 }
 #endif
