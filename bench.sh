@@ -22,13 +22,15 @@ PASSWORD=580274
 
 usage() {
   cat <<USAGE
-usage: ./bench.sh [--reps N] [--writes N] [--persons N] [--share-seconds S] [--skip-writes] [--wine]
+usage: ./bench.sh [--reps N] [--writes N] [--persons N] [--share-seconds S] [--skip-writes] [--only-exports] [--wine]
   --reps N      runs of each read case (default $REPS)
   --writes N    durable inserts, updates and deletes (default $WRITES)
   --share-seconds S  how long the reader of the sharing case walks its record set
                 (default $SHARE_SECONDS; $SHARE_INSERTS inserts meanwhile)
   --persons N   persons in the big database (default $PERSONS)
   --skip-writes leave out the write cases
+  --only-exports only the whole-process cases (a): the full scan and the
+                exports of every file, against mdb-export and the floors
   --wine        also time the program under Wine with the automation driver
                 (64-bit build: \$BENCH_WIN64_DIR with usermgr.exe, vorta.vlr and
                 usermgr-auto.exe, or built into build/bench-win64)
@@ -38,6 +40,7 @@ databases, copies of the shared fixtures (\$BENCH_FIXTURES_DIR, default
 USAGE
 }
 SKIP_WRITES=0
+ONLY_EXPORTS=0
 WINE=0
 while [ $# -gt 0 ]; do
   case $1 in
@@ -46,6 +49,7 @@ while [ $# -gt 0 ]; do
     --persons) PERSONS=$2; shift 2 ;;
     --share-seconds) SHARE_SECONDS=$2; shift 2 ;;
     --skip-writes) SKIP_WRITES=1; shift ;;
+    --only-exports) ONLY_EXPORTS=1; SKIP_WRITES=1; shift ;;
     --wine) WINE=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
@@ -59,8 +63,10 @@ REPORT=$OUT/report.txt
 # ---- build and tools -------------------------------------------------------
 say "building the benchmark programs in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j2 --target usermgr-bench usermgr-bench-gen usermgr-db >/dev/null
+cmake --build "$BUILD" -j2 --target usermgr-bench usermgr-bench-gen usermgr-bench-time usermgr-bench-noop usermgr-db >/dev/null
 BENCH=$BUILD/usermgr-bench
+TIMER=$BUILD/usermgr-bench-time
+NOOP=$BUILD/usermgr-bench-noop
 GEN=$BUILD/usermgr-bench-gen
 DB_TOOL=$BUILD/usermgr-db
 MODULES=$ROOT/tests/node/node_modules
@@ -111,35 +117,35 @@ for f in $(ls -S "$FIXTURES"/realworld/*.mdb 2>/dev/null); do
 done
 
 # ---- helpers -----------------------------------------------------------------
-now_ns() { date +%s%N; }
 median() { sort -g | awk '{v[NR]=$1} END {if (NR==0) print 0; else if (NR%2) print v[(NR+1)/2]; else print (v[NR/2]+v[NR/2+1])/2}'; }
-# CPU times come from perf's task clock where it works (microseconds, all
-# child processes included), else from time(1) (10 ms steps).
-PERF=0
-perf stat -x, -e task-clock -o /dev/null true >/dev/null 2>&1 && PERF=1
 # whole LABEL CMD...: runs CMD (stdout to /dev/null) REPS times after one
-# warm-up; sets MS (median wall time), CPU (median user+system time, ms)
-# and RSS_MB (median peak RSS).
+# warm-up; sets MS (median wall time), CPU (median user + system time, ms)
+# and RSS_MB (median peak RSS), of CMD and every process it waited for.
+# usermgr-bench-time forks and reaps CMD itself: a timer run around it
+# (perf stat, time(1)) would put its own start-up, some 20 ms, into every
+# wall time, which squeezes the ratios of short runs towards 1.
 whole() {
   local label=$1; shift
-  local t0 t1 i times="" rss="" cpu="" pre=()
-  [ "$PERF" = 1 ] && pre=(perf stat -x, -e task-clock -o "$OUT/.perf" --)
-  "$@" >/dev/null 2>&1 || { say "$label failed: $*"; "$@" >/dev/null; exit 1; }
-  for i in $(seq "$REPS"); do
-    t0=$(now_ns)
-    "${pre[@]}" /usr/bin/time -f '%M %U %S' -o "$OUT/.rss" "$@" >/dev/null 2>"$OUT/.err"
-    t1=$(now_ns)
-    times+="$(( (t1 - t0) / 1000 ))"$'\n'
-    rss+="$(tail -1 "$OUT/.rss" | cut -d' ' -f1)"$'\n'
-    if [ "$PERF" = 1 ]; then
-      cpu+="$(awk -F, '$3 == "task-clock" {print $1}' "$OUT/.perf")"$'\n'
-    else
-      cpu+="$(tail -1 "$OUT/.rss" | awk '{print ($2 + $3) * 1000}')"$'\n'
-    fi
-  done
-  CPU=$(printf '%s' "$cpu" | median | awk '{printf "%.0f", $1}')
-  MS=$(printf '%s' "$times" | median | awk '{printf "%.1f", $1/1000}')
-  RSS_MB=$(printf '%s' "$rss" | median | awk '{printf "%.1f", $1/1024}')
+  local r kb
+  r=$("$TIMER" "$REPS" "$@") || { say "$label failed: $*"; exit 1; }
+  read -r MS CPU kb <<< "$r"
+  MS=$(awk -v v="$MS" 'BEGIN {printf "%.1f", v}')
+  CPU=$(awk -v v="$CPU" 'BEGIN {printf "%.1f", v}')
+  RSS_MB=$(awk -v v="$kb" 'BEGIN {printf "%.1f", v / 1024}')
+}
+# interleaved LABEL CMD... [--- CMD...]...: the same for several commands,
+# run in turn round after round so that a change of load falls on all of
+# them; sets the arrays MSA, CPUA and RSSA, one entry per command in order.
+interleaved() {
+  local label=$1; shift
+  local out w c k
+  out=$("$TIMER" "$REPS" "$@") || { say "$label failed"; exit 1; }
+  MSA=(); CPUA=(); RSSA=()
+  while read -r w c k; do
+    MSA+=("$(awk -v v="$w" 'BEGIN {printf "%.1f", v}')")
+    CPUA+=("$(awk -v v="$c" 'BEGIN {printf "%.1f", v}')")
+    RSSA+=("$(awk -v v="$k" 'BEGIN {printf "%.1f", v / 1024}')")
+  done <<< "$out"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b == 0) print "inf"; else printf "%.2f", a / b}'; }
 verdict() { awk -v v="$1" -v t="$2" -v dir="$3" 'BEGIN {ok = (dir == "min") ? v >= t : v <= t; print ok ? "met" : "MISSED"}'; }
@@ -166,46 +172,55 @@ exports() {
       export-hex) mdb-export -b hex "$file" "$t" ;;
       export-strip) mdb-export -b strip "$file" "$t" ;;
       cat) cat "$file" ;;
+      noop) "$NOOP" ;;
     esac || return 1
   done < "$3"
 }
 export -f exports
-export DB_TOOL PASSWORD
+export DB_TOOL PASSWORD NOOP
 # export_case LABEL FILE TABLES: our exports against mdb-export's of the same
-# content, each also against the floor (cat of the file).
+# content, each also against two floors: cat of the file, and starting as
+# many processes that do nothing (a static empty program, as usermgr-db is
+# static), which bounds the ratios of small tables.
 export_case() {
-  local label=$1 file=$2 tables=$3 ours theirs
+  local label=$1 file=$2 tables=$3
   echo "a. Exports of $label: $(wc -l < "$tables") table(s), $(du -m "$file" | cut -f1) MB, one process per table"
-  # The floor reads the file once per table, in as many processes.
-  whole cat bash -c 'exports "$1" "$2" "$3"' _ cat "$file" "$tables"; local floor=$MS
-  row "cat FILE > /dev/null, once per table (the floor)" "$floor ms" "cpu $CPU ms"
-  whole scan bash -c 'exports scan "$1" "$2"' _ "$file" "$tables"
-  row "usermgr-db query, WHERE matching nothing (the scan)" "$MS ms" "cpu $CPU ms; $(ratio "$MS" "$floor")x the floor (target 3: $(verdict "$(ratio "$MS" "$floor")" 3 max))"
-  # The peers once each: mdb-export with photos in hex, and without them.
-  whole export-hex bash -c 'exports "$1" "$2" "$3"' _ export-hex "$file" "$tables"; local hex_ms=$MS hex_cpu=$CPU
-  whole export-strip bash -c 'exports "$1" "$2" "$3"' _ export-strip "$file" "$tables"; local strip_ms=$MS strip_cpu=$CPU
-  row "mdb-export -b hex" "$hex_ms ms" "cpu $hex_cpu ms; $(ratio "$hex_ms" "$floor")x the floor"
-  row "mdb-export -b strip" "$strip_ms ms" "cpu $strip_cpu ms; $(ratio "$strip_ms" "$floor")x the floor"
-  local m what peer_ms peer_cpu peer r
-  for m in hex counts dump; do
-    case $m in
+  local modes=(noop cat scan export-hex export-strip hex counts dump) args=() m
+  for m in "${modes[@]}"; do args+=(bash -c 'exports "$1" "$2" "$3"' _ "$m" "$file" "$tables" ---); done
+  unset 'args[${#args[@]}-1]'
+  interleaved "exports of $label" "${args[@]}"
+  local start=${MSA[0]} floor=${MSA[1]}
+  local hex_ms=${MSA[3]} hex_cpu=${CPUA[3]} strip_ms=${MSA[4]} strip_cpu=${CPUA[4]}
+  floors() { echo "$(ratio "$1" "$floor")x the floor, $(ratio "$1" "$start")x the start floor"; }
+  row "an empty program once per table (start floor)" "$start ms" "cpu ${CPUA[0]} ms"
+  row "cat FILE > /dev/null, once per table (the floor)" "$floor ms" "cpu ${CPUA[1]} ms"
+  row "usermgr-db query, WHERE matching nothing (the scan)" "${MSA[2]} ms" "cpu ${CPUA[2]} ms; $(ratio "${MSA[2]}" "$floor")x the floor (target 3: $(verdict "$(ratio "${MSA[2]}" "$floor")" 3 max))"
+  row "mdb-export -b hex" "$hex_ms ms" "cpu $hex_cpu ms; $(floors "$hex_ms")"
+  row "mdb-export -b strip" "$strip_ms ms" "cpu $strip_cpu ms; $(floors "$strip_ms")"
+  local i what peer_ms peer_cpu peer r
+  for i in 5 6 7; do
+    case ${modes[$i]} in
       hex) what="query --hex (photos in hex)"; peer="-b hex"; peer_ms=$hex_ms; peer_cpu=$hex_cpu ;;
       counts) what="query (photos as byte counts)"; peer="-b strip"; peer_ms=$strip_ms; peer_cpu=$strip_cpu ;;
       dump) what="dump (photos in hex)"; peer="-b hex"; peer_ms=$hex_ms; peer_cpu=$hex_cpu ;;
     esac
-    whole "$m" bash -c 'exports "$1" "$2" "$3"' _ "$m" "$file" "$tables"
-    r=$(ratio "$peer_ms" "$MS")
-    row "usermgr-db $what" "$MS ms" "cpu $CPU ms, rss $RSS_MB MB; $(ratio "$MS" "$floor")x the floor"
-    row "  against mdb-export $peer" "${r}x faster" "(cpu $(ratio "$peer_cpu" "$CPU")x; target 5: $(verdict "$r" 5 min))"
+    r=$(ratio "$peer_ms" "${MSA[$i]}")
+    row "usermgr-db $what" "${MSA[$i]} ms" "cpu ${CPUA[$i]} ms, rss ${RSSA[$i]} MB; $(floors "${MSA[$i]}")"
+    row "  against mdb-export $peer" "${r}x faster" "(cpu $(ratio "$peer_cpu" "${CPUA[$i]}")x; target 5: $(verdict "$r" 5 min))"
+    # What each costs beyond starting its processes.
+    row "  above the start floor" "$(awk -v p="$peer_ms" -v o="${MSA[$i]}" -v f="$start" 'BEGIN {if (o - f <= 0) print "-"; else printf "%.2fx", (p - f) / (o - f)}')" \
+      "(ours $(awk -v o="${MSA[$i]}" -v f="$start" 'BEGIN {printf "%.1f", o - f}') ms, mdb-export's $(awk -v p="$peer_ms" -v f="$start" 'BEGIN {printf "%.1f", p - f}') ms)"
   done
   echo
 }
 
 echo "a. Full scan of [用户信息表], whole processes printing every row (CSV, photos in hex)"
-whole cat cat "$BIG"; CAT=$MS; CAT_CPU=$CPU
-whole engine "$BENCH" scan "$BIG" --password $PASSWORD; OURS=$MS; OURS_RSS=$RSS_MB; OURS_CPU=$CPU
-whole mdb-export mdb-export -b hex "$BIG" 用户信息表; EXPORT=$MS; EXPORT_RSS=$RSS_MB; EXPORT_CPU=$CPU
-whole mdb-reader node "$ROOT/bench/mdb_reader_scan.mjs" "$MODULES" "$BIG" 用户信息表 $PASSWORD; READER=$MS; READER_RSS=$RSS_MB; READER_CPU=$CPU
+interleaved "the full scan" cat "$BIG" --- "$BENCH" scan "$BIG" --password $PASSWORD --- \
+  mdb-export -b hex "$BIG" 用户信息表 --- node "$ROOT/bench/mdb_reader_scan.mjs" "$MODULES" "$BIG" 用户信息表 $PASSWORD
+CAT=${MSA[0]}; CAT_CPU=${CPUA[0]}
+OURS=${MSA[1]}; OURS_RSS=${RSSA[1]}; OURS_CPU=${CPUA[1]}
+EXPORT=${MSA[2]}; EXPORT_RSS=${RSSA[2]}; EXPORT_CPU=${CPUA[2]}
+READER=${MSA[3]}; READER_RSS=${RSSA[3]}; READER_CPU=${CPUA[3]}
 row "cat FILE > /dev/null (the floor)" "$CAT ms" "cpu $CAT_CPU ms"
 row "usermgr-bench scan (record-set API)" "$OURS ms" "cpu $OURS_CPU ms; rss $OURS_RSS MB; $(ratio "$OURS" "$CAT")x the floor"
 row "mdb-export" "$EXPORT ms" "cpu $EXPORT_CPU ms; rss $EXPORT_RSS MB; $(ratio "$EXPORT" "$CAT")x the floor"
@@ -224,6 +239,7 @@ if [ -n "$REAL" ]; then
   export_case "$(basename "$REAL" .mdb | sed 's/^realworld-//'), the largest real-world file" "$REAL" "$OUT/.tables-real"
 fi
 
+if [ "$ONLY_EXPORTS" = 0 ]; then
 # res FILE KEY FIELD: a field of a RESULT line (3: the figure, 4: the rows).
 res() { awk -v k="$2" -v f="$3" '$1 == "RESULT" && $2 == k {print $f}' "$1"; }
 # read_cases LABEL FILE RESULTS: the in-process cases on one file.
@@ -257,6 +273,7 @@ whole small "$BENCH" scan "$SMALLDB" --password $PASSWORD; SMALL_RSS=$RSS_MB
 row "$SMALL persons" "$SMALL_RSS MB"
 row "$PERSONS persons" "$OURS_RSS MB" "(targets: < 64 MB: $(verdict "$OURS_RSS" 64 max); no larger than at $SMALL: $(verdict "$OURS_RSS" "$(awk -v s="$SMALL_RSS" 'BEGIN {print s * 1.05 + 0.5}')" max))"
 echo
+fi
 
 if [ "$SKIP_WRITES" = 0 ]; then
   echo "c. $WRITES durable single statements with ${PHOTO_KB} KB photos, on a copy of the database"
@@ -296,7 +313,7 @@ if [ "$SKIP_WRITES" = 0 ]; then
   done
 fi
 
-if [ "$WINE" = 1 ]; then
+if [ "$WINE" = 1 ] && [ "$ONLY_EXPORTS" = 0 ]; then
   WIN=${BENCH_WIN64_DIR:-}
   if [ -z "$WIN" ]; then
     WIN=$ROOT/build/bench-win64

@@ -11,4 +11,6 @@ if(NOT WIN32 AND NOT USERMGR_FUZZ)
   target_link_libraries(usermgr-bench PRIVATE bench_data vorta_core mdb)
 
   add_executable(usermgr-bench-time EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/run_timed.cc)
+  add_executable(usermgr-bench-noop EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/bench/noop.cc)
+  target_link_options(usermgr-bench-noop PRIVATE -static)
 endif()
