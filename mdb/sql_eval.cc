@@ -419,7 +419,7 @@ Status BindExpr(Expr* e, const std::u16string& table, const std::vector<Column>&
       e->args.clear();
       return Status::OK();
     }
-    case ExprKind::kBinary:
+    case ExprKind::kBinary: {
       // Only the chain's first comparison has two operands of its own; later
       // ones compare the result so far.
       if (IsComparison(e->ops[0])) {
@@ -428,7 +428,22 @@ Status BindExpr(Expr* e, const std::u16string& table, const std::vector<Column>&
         if (a->kind == ExprKind::kColumn) MDB_RETURN_IF_ERROR(CoerceLiteral(columns[a->column], b));
         if (b->kind == ExprKind::kColumn) MDB_RETURN_IF_ERROR(CoerceLiteral(columns[b->column], a));
       }
+      // A condition on literals alone ("1=0", "1=1 AND 2>1") is worked out
+      // once here, not once per row. Texts are left alone (they compare by
+      // the table's sort order), and so is anything that fails (it fails on
+      // the first row, as before) or that is not yes, no or null (a number
+      // would be read as the kind of a column it is compared with).
+      for (const auto& arg : e->args)
+        if (arg->kind != ExprKind::kLiteral || arg->value.index() == 6) return Status::OK();
+      EvalContext none{nullptr, nullptr, nullptr};
+      Value v;
+      if (!Eval(*e, &none, &v).ok() || (v.index() != 0 && v.index() != 1)) return Status::OK();
+      e->kind = ExprKind::kLiteral;
+      e->value = std::move(v);
+      e->ops.clear();
+      e->args.clear();
       return Status::OK();
+    }
     case ExprKind::kBetween:
     case ExprKind::kIn:
       if (e->args[0]->kind == ExprKind::kColumn) {
@@ -646,9 +661,15 @@ Status Eval(const Expr& e, EvalContext* ctx, Value* out) {
 }
 
 Status EvalCondition(const Expr& e, EvalContext* ctx, bool* out) {
+  bool is_null = false;
+  // A literal (a condition worked out when it was bound) is not copied.
+  if (e.kind == ExprKind::kLiteral) {
+    MDB_RETURN_IF_ERROR(Truth(e.value, out, &is_null));
+    if (is_null) *out = false;
+    return Status::OK();
+  }
   Value v;
   MDB_RETURN_IF_ERROR(Eval(e, ctx, &v));
-  bool is_null = false;
   MDB_RETURN_IF_ERROR(Truth(v, out, &is_null));
   if (is_null) *out = false;
   return Status::OK();

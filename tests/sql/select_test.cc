@@ -122,6 +122,22 @@ TEST(Select, NumbersYesNoAndDates) {
   EXPECT_EQ(q(u"C * 2 + 1 = 5 and D \\ 100 = 2 and D mod 100 = 22"), std::vector<std::u16string>{u"abcdefg"});
 }
 
+// Conditions on literals alone are worked out once, with the results and
+// failures a condition worked out on each row gives.
+TEST(Select, ConditionsOnLiteralsAlone) {
+  auto db = OpenFixture("mr_data_V2000_test.mdb");
+  auto q = [&](const std::u16string& where) { return Column0(db.get(), u"select A from Table1 where " + where); };
+  EXPECT_EQ(q(u"1=0").size(), 0u);
+  EXPECT_EQ(q(u"1=1").size(), 2u);
+  EXPECT_EQ(q(u"null = 1").size(), 0u);
+  EXPECT_EQ(q(u"not (1 > 2) and 2 * 3 = 6").size(), 2u);
+  EXPECT_EQ(q(u"1=0 or A='abcdefg'"), std::vector<std::u16string>{u"abcdefg"});
+  EXPECT_EQ(q(u"1=1 and A='abcdefg'"), std::vector<std::u16string>{u"abcdefg"});
+  EXPECT_EQ(q(u"'a' = 'A'").size(), 2u);  // texts compare without regard to case
+  // A failing one still fails the statement, on its first row.
+  EXPECT_EQ(QueryStatus(db.get(), u"select * from Table1 where 1/0 = 1").code(), Status::Code::kInvalidArgument);
+}
+
 TEST(Select, NullNeverMatchesAComparison) {
   auto db = OpenFixture("jk_overflowTestV2000.mdb");
   // data1 is empty in three of seven rows.
