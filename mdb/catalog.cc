@@ -28,8 +28,10 @@ Status Catalog::Load(Pager* pager, Catalog* out) {
 
   std::vector<CatalogEntry> entries;
   std::unique_ptr<Cursor> cur = NewScanCursor(pager, def);
+  // Every opening reads the whole catalog (hundreds of rows in a file
+  // Access made): the values keep their buffers from row to row.
+  Value v[5];
   while (cur->Next()) {
-    Value v[5];
     for (int i = 0; i < 5; ++i) MDB_RETURN_IF_ERROR(cur->Get(pos[i], &v[i]));
     CatalogEntry e;
     e.id = uint32_t(AsInt(v[0]));
