@@ -107,6 +107,9 @@ class Cursor {
   virtual RowId row_id() const = 0;
   // The current row's value of column i; long values are read whole.
   virtual Status Get(int column, Value* out) = 0;
+  // The same for each of the first n columns whose wanted[i] is set, into
+  // out[i]: one call a row, for readers of whole rows.
+  virtual Status GetRow(size_t n, const uint8_t* wanted, Value* out);
   // The byte length of a byte-block value (binary, OLE) of the current row,
   // -1 for NULL. A long value's length is the one its field states: its
   // pages are not read.

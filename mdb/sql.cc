@@ -26,14 +26,16 @@ Status NoThrow(Step&& step) {
 }
 
 // The current row of a cursor, each column read at most once per row. The
-// values' buffers are kept from row to row. Exports call Peek for every
-// field they print, so it is kept short.
+// values' buffers are kept from row to row. Exports read every field of
+// every row, so Peek is kept short and Fill reads many in one call.
 class CursorRow final : public RowSource {
  public:
-  CursorRow(Cursor* cursor, size_t columns) : cursor_(cursor), slots_(columns) {}
+  CursorRow(Cursor* cursor, size_t columns)
+      : cursor_(cursor), values_(columns), have_(columns), missing_(columns) {}
   void Reset(Cursor* cursor) {
     cursor_ = cursor;
-    for (Slot& s : slots_) s.have = false;
+    std::fill(have_.begin(), have_.end(), 0);
+    touched_ = false;
   }
   Status Get(int column, Value* out) override {
     const Value* v = nullptr;
@@ -42,36 +44,49 @@ class CursorRow final : public RowSource {
     return Status::OK();
   }
   Status Length(int column, int64_t* bytes) {
-    if (static_cast<size_t>(column) >= slots_.size()) return Status::InvalidArgument("column out of range");
-    const Slot& s = slots_[column];
-    if (!s.have) return cursor_->Length(column, bytes);
-    if (IsNull(s.value)) *bytes = -1;
-    else if (s.value.index() == 7) *bytes = static_cast<int64_t>(std::get<Binary>(s.value).bytes.size());
+    if (static_cast<size_t>(column) >= values_.size()) return Status::InvalidArgument("column out of range");
+    if (!have_[column]) return cursor_->Length(column, bytes);
+    const Value& v = values_[column];
+    if (IsNull(v)) *bytes = -1;
+    else if (v.index() == 7) *bytes = static_cast<int64_t>(std::get<Binary>(v).bytes.size());
     else return Status::InvalidArgument("not a byte-block column");
     return Status::OK();
   }
   Status Peek(int column, Value*, const Value** out) override {
-    if (static_cast<size_t>(column) >= slots_.size()) return Status::InvalidArgument("column out of range");
-    Slot& s = slots_[column];
-    if (!s.have) {
-      Status st = cursor_->Get(column, &s.value);
-      if (!st.ok()) {
-        s.value = Value();
-        return st;
+    if (static_cast<size_t>(column) >= values_.size()) return Status::InvalidArgument("column out of range");
+    if (!have_[column]) {
+      Status s = cursor_->Get(column, &values_[column]);
+      if (!s.ok()) {
+        values_[column] = Value();
+        return s;
       }
-      s.have = true;
+      have_[column] = 1;
+      touched_ = true;
     }
-    *out = &s.value;
+    *out = &values_[column];
     return Status::OK();
   }
+  // Reads every column with wanted[i] set that is not read yet; then
+  // value(i) holds it.
+  Status Fill(const uint8_t* wanted) {
+    const size_t n = values_.size();
+    const uint8_t* ask = wanted;
+    if (touched_) {  // some were read one by one: only the others
+      for (size_t i = 0; i < n; ++i) missing_[i] = wanted[i] && !have_[i];
+      ask = missing_.data();
+    }
+    MDB_RETURN_IF_ERROR(cursor_->GetRow(n, ask, values_.data()));
+    for (size_t i = 0; i < n; ++i) have_[i] |= ask[i];
+    touched_ = true;
+    return Status::OK();
+  }
+  const Value& value(int column) const { return values_[column]; }
 
  private:
-  struct Slot {
-    Value value;
-    bool have = false;
-  };
   Cursor* cursor_;
-  std::vector<Slot> slots_;
+  std::vector<Value> values_;
+  std::vector<uint8_t> have_, missing_;
+  bool touched_ = false;  // a value was read since Reset
 };
 
 // A row addressed by its id, read column by column.
@@ -216,6 +231,18 @@ class QueryRecordSet : public RecordSet {
   Status Length(int column, int64_t* bytes) override {
     return NoThrow([&] { return FieldLength(column, bytes); });
   }
+  Status PeekRow(const uint8_t* wanted, const Value** out) override {
+    return NoThrow([&] {
+      if (at_end_) return Status::NotFound("no current record");
+      if (row_wanted_.size() != outputs_.size() || !std::equal(row_wanted_.begin(), row_wanted_.end(), wanted))
+        PlanRow(wanted);
+      // The table's columns from the cursor in one call, then expressions.
+      MDB_RETURN_IF_ERROR(row_.Fill(table_wanted_.data()));
+      for (const auto& [i, column] : row_columns_) out[i] = &row_.value(column);
+      for (int i : row_exprs_) MDB_RETURN_IF_ERROR(Field(i, &out[i]));
+      return Status::OK();
+    });
+  }
   Status Peek(int column, const Value** out) override {
     try {
       // A column of the table, the common case of exports: straight to the
@@ -229,6 +256,24 @@ class QueryRecordSet : public RecordSet {
   }
 
  private:
+  // What PeekRow reads for this set of wanted columns; kept while callers
+  // ask for the same set row after row.
+  void PlanRow(const uint8_t* wanted) {
+    row_wanted_.assign(wanted, wanted + outputs_.size());
+    table_wanted_.assign(table_->columns().size(), 0);
+    row_columns_.clear();
+    row_exprs_.clear();
+    for (size_t i = 0; i < outputs_.size(); ++i) {
+      if (!wanted[i]) continue;
+      if (outputs_[i].expr == nullptr) {
+        table_wanted_[outputs_[i].column] = 1;
+        row_columns_.emplace_back(static_cast<int>(i), outputs_[i].column);
+      } else {
+        row_exprs_.push_back(static_cast<int>(i));
+      }
+    }
+  }
+
   // A move that failed leaves no current record.
   Status Moved(Status s) {
     if (!s.ok()) at_end_ = true;
@@ -415,6 +460,10 @@ class QueryRecordSet : public RecordSet {
   std::vector<Output> outputs_;
   std::unique_ptr<Cursor> cursor_;
   CursorRow row_;
+  // PeekRow's plan (PlanRow).
+  std::vector<uint8_t> row_wanted_, table_wanted_;
+  std::vector<std::pair<int, int>> row_columns_;  // (output, table column)
+  std::vector<int> row_exprs_;
   int64_t produced_ = 0;
   bool at_end_ = true;
   bool fresh_ = false;
@@ -585,6 +634,12 @@ Status Change(Database* db, const std::u16string& sql, const Binary* param, int6
 }
 
 }  // namespace
+
+Status RecordSet::PeekRow(const uint8_t* wanted, const Value** out) {
+  for (size_t i = 0; i < column_names().size(); ++i)
+    if (wanted[i]) MDB_RETURN_IF_ERROR(Peek(static_cast<int>(i), &out[i]));
+  return Status::OK();
+}
 
 Status ExecuteQuery(Database* db, const std::u16string& sql, std::unique_ptr<RecordSet>* out) {
   out->reset();

@@ -41,6 +41,9 @@ class RecordSet {
   // The same without a copy: valid until the record set moves or is
   // destroyed. For readers of many rows.
   virtual Status Peek(int column, const Value** out) = 0;
+  // Peek for each column i whose wanted[i] is set (one entry per column),
+  // into out[i], in one call: for readers of whole rows, such as exports.
+  virtual Status PeekRow(const uint8_t* wanted, const Value** out);
   // A byte-block value's length (-1 for NULL) without reading a long value's
   // pages (Cursor::Length), for listings that show sizes.
   virtual Status Length(int column, int64_t* bytes) = 0;

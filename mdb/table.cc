@@ -28,6 +28,12 @@ class ReadScope {
 
 }  // namespace
 
+Status Cursor::GetRow(size_t n, const uint8_t* wanted, Value* out) {
+  for (size_t i = 0; i < n; ++i)
+    if (wanted[i]) MDB_RETURN_IF_ERROR(Get(int(i), &out[i]));
+  return Status::OK();
+}
+
 Status Cursor::Length(int column, int64_t* bytes) {
   Value v;
   MDB_RETURN_IF_ERROR(Get(column, &v));

@@ -87,6 +87,18 @@ class ScanCursor : public Cursor {
     MDB_RETURN_IF_ERROR(LocateField(layout_, c, &f));
     return DecodeField(pager_, c, layout_.row, f, out);
   }
+  Status GetRow(size_t n, const uint8_t* wanted, Value* out) override {
+    if (n > def_.columns.size()) return Status::InvalidArgument("no such column");
+    if (!on_row_) return Status::InvalidArgument("the cursor is not on a row");
+    for (size_t i = 0; i < n; ++i) {
+      if (!wanted[i]) continue;
+      const ColumnDef& c = def_.columns[i];
+      FieldRef f;
+      MDB_RETURN_IF_ERROR(LocateField(layout_, c, &f));
+      MDB_RETURN_IF_ERROR(DecodeField(pager_, c, layout_.row, f, &out[i]));
+    }
+    return Status::OK();
+  }
   Status Length(int column, int64_t* bytes) override {
     if (column < 0 || size_t(column) >= def_.columns.size()) return Status::InvalidArgument("no such column");
     if (!on_row_) return Status::InvalidArgument("the cursor is not on a row");

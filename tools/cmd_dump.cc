@@ -53,14 +53,15 @@ int RunDump(const std::vector<std::string>& in) {
   std::unique_ptr<mdb::Cursor> cur = table->Scan();
   // One value per column, so each keeps its buffer from row to row.
   std::vector<mdb::Value> values(cols.size());
+  const std::vector<uint8_t> all(cols.size(), 1);
   while (s.ok() && cur->Next()) {
+    s = cur->GetRow(cols.size(), all.data(), values.data());
+    if (!s.ok()) break;
     for (size_t i = 0; i < cols.size(); ++i) {
-      s = cur->Get(int(i), &values[i]);
-      if (!s.ok()) break;
       if (i) out.Put(',');
       out.Advance(mdb::PutValueCsv(values[i], out.Room(mdb::ValueCsvRoom(values[i]))));
     }
-    if (!s.ok() || !out.EndRow()) break;
+    if (!out.EndRow()) break;
   }
   if (s.ok()) s = cur->status();
   db->EndRead();

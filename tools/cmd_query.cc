@@ -122,8 +122,13 @@ int Run(const std::vector<std::string>& raw) {
     mdb::ColumnType t = rs->column_types()[i];
     sizes[i] = !hex && (t == mdb::ColumnType::kOle || t == mdb::ColumnType::kBinary);
   }
+  // Each row's values in one call, photos' sizes apart.
+  std::vector<uint8_t> wanted(names.size());
+  for (size_t i = 0; i < names.size(); ++i) wanted[i] = !sizes[i];
+  std::vector<const mdb::Value*> values(names.size());
   for (; !rs->AtEnd(); s = rs->MoveNext()) {
     if (!s.ok()) break;
+    s = rs->PeekRow(wanted.data(), values.data());
     for (size_t i = 0; i < names.size() && s.ok(); ++i) {
       if (i) out.Put(',');
       if (sizes[i]) {
@@ -132,9 +137,7 @@ int Run(const std::vector<std::string>& raw) {
         if (s.ok() && bytes >= 0) out.Advance(mdb::PutInt(bytes, out.Room(mdb::kIntRoom)));
         continue;
       }
-      const mdb::Value* v;
-      s = rs->Peek(static_cast<int>(i), &v);
-      if (s.ok()) PutField(*v, hex, &out);
+      PutField(*values[i], hex, &out);
     }
     if (!s.ok() || !out.EndRow()) break;
   }

@@ -138,6 +138,45 @@ TEST(Select, ConditionsOnLiteralsAlone) {
   EXPECT_EQ(QueryStatus(db.get(), u"select * from Table1 where 1/0 = 1").code(), Status::Code::kInvalidArgument);
 }
 
+// PeekRow gives what Peek gives, column by column: table columns,
+// expressions, columns left out, and columns some of which were peeked
+// first; sorted results (rows fetched by id) too.
+TEST(Select, PeekRowAgreesWithPeek) {
+  auto db = OpenFixture("mr_data_V2000_test.mdb");
+  for (const char16_t* sql : {u"select *, C * 2 as twice from Table1", u"select *, C * 2 as twice from Table1 order by A desc"}) {
+    std::unique_ptr<RecordSet> rs;
+    ASSERT_TRUE(ExecuteQuery(db.get(), sql, &rs).ok());
+    const size_t n = rs->column_names().size();
+    ASSERT_EQ(n, 10u);
+    std::vector<uint8_t> wanted(n, 1);
+    wanted[3] = 0;  // left out: its pointer stays as it was
+    int rows = 0;
+    for (; !rs->AtEnd(); ++rows) {
+      const Value* first = nullptr;
+      if (rows % 2) {
+        ASSERT_TRUE(rs->Peek(5, &first).ok());  // one already read
+      }
+      std::vector<const Value*> got(n, nullptr);
+      ASSERT_TRUE(rs->PeekRow(wanted.data(), got.data()).ok());
+      EXPECT_EQ(got[3], nullptr);
+      for (size_t i = 0; i < n; ++i) {
+        if (!wanted[i]) continue;
+        ASSERT_NE(got[i], nullptr) << i;
+        Value one;
+        ASSERT_TRUE(rs->Get(static_cast<int>(i), &one).ok());
+        EXPECT_EQ(*got[i], one) << "column " << i << " row " << rows;
+      }
+      if (first) {
+        EXPECT_EQ(got[5], first);
+      }
+      ASSERT_TRUE(rs->MoveNext().ok());
+    }
+    EXPECT_EQ(rows, 2);
+    std::vector<const Value*> got(n, nullptr);
+    EXPECT_TRUE(rs->PeekRow(wanted.data(), got.data()).IsNotFound());  // past the end
+  }
+}
+
 TEST(Select, NullNeverMatchesAComparison) {
   auto db = OpenFixture("jk_overflowTestV2000.mdb");
   // data1 is empty in three of seven rows.
