@@ -21,9 +21,9 @@ int64_t DaysFromCivil(int64_t y, int m, int d) {
 
 void CivilFromDays(int64_t z, int* y, int* m, int* d) {
   z += 719468;
-  // Every supported year (100 to 9999) lies in the first eras after year 0:
+  // Every supported year (100 to 9999) lies in the 25 eras after year 0:
   // 32-bit unsigned arithmetic, as exports convert a date per row.
-  if (z >= 0 && z < 4 * 146097) {
+  if (z >= 0 && z < 25 * 146097) {
     const uint32_t era = uint32_t(z) / 146097;
     const uint32_t doe = uint32_t(z) - era * 146097;
     const uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -61,10 +61,11 @@ bool IsValidCivil(const CivilTime& t) {
 }
 
 bool OaToCivil(double oa, CivilTime* out) {
-  if (!std::isfinite(oa) || oa < -657435.0 || oa >= 2958466.0) return false;
-  double whole = std::trunc(oa);
-  double frac = std::fabs(oa - whole);
-  int64_t days = static_cast<int64_t>(whole);
+  // Written so that a NaN fails too, and without library calls (trunc is
+  // one on a plain x86-64): exports convert a date per row.
+  if (!(oa >= -657435.0 && oa < 2958466.0)) return false;
+  int64_t days = static_cast<int64_t>(oa);  // toward zero, as trunc
+  double frac = std::fabs(oa - static_cast<double>(days));
   // Most stored dates are whole days.
   int64_t secs = frac == 0 ? 0 : std::llround(frac * 86400.0);
   if (secs >= 86400) {
