@@ -165,7 +165,7 @@ class PagerImpl : public Pager {
     }
     if (!s.ok()) {
       lock_->UnblockJoins();
-      if (unretracted_ == 0) ReleaseWriter();
+      if (!RetractPending()) ReleaseWriter();
       if (nread_ == 0) EndSnapshot();
       return s;
     }
@@ -323,6 +323,7 @@ class PagerImpl : public Pager {
     }
     snap_ = LastSeq();
     overlay_.clear();
+    overlay_pages_ = 0;
     if (LastSeq() > header_.applied) {
       // Records past `applied`: a writer between its commit point and the
       // end of its writes, alive (it holds the writer lock) or not.
@@ -347,14 +348,17 @@ class PagerImpl : public Pager {
     return Status::OK();
   }
 
-  // The snapshot's length: its last record's (the file may be shorter when
-  // its appended pages are still only in the journal), but not what later
-  // commits appended.
+  // The snapshot's length: its last record's (the file's size may have
+  // been read before that commit wrote its appended pages) unless it was
+  // taken back, but not what later commits appended, nor what a commit
+  // being taken back did.
   uint32_t SnapshotPages(uint32_t file_pages) const {
     uint32_t pages = file_pages;
+    if (overlay_pages_ != 0) pages = std::min(pages, overlay_pages_);
     for (const journal::Record& r : records_) {
       if (r.seq > snap_) return std::min(pages, r.old_pages);
-      if (r.seq == snap_) pages = std::max(pages, r.new_pages);
+      if (r.seq == snap_ && r.seq <= header_.applied && r.seq > header_.abandoned && r.seq > header_.declined)
+        pages = std::max(pages, r.new_pages);
     }
     return pages;
   }
@@ -374,6 +378,7 @@ class PagerImpl : public Pager {
       MDB_RETURN_IF_ERROR(RefreshHeader());
       snap_ = LastSeq();
       overlay_.clear();
+      overlay_pages_ = 0;
       if (LastSeq() > header_.applied) MDB_RETURN_IF_ERROR(RecoverAfter(header_.applied));
       if (!broken_.ok() || suspect_until_ != 0) MDB_RETURN_IF_ERROR(OverlayAfter(header_.durable));
     }
@@ -423,6 +428,7 @@ class PagerImpl : public Pager {
       plan_key_ = {};
       plan_overlay_.clear();
       overlay_.clear();
+      overlay_pages_ = 0;
     }
     header_ = h;
     if (header_.declined > declined_seen_ && header_.declined != 0) {
@@ -600,7 +606,7 @@ class PagerImpl : public Pager {
   Status ReadBefore(uint32_t k, uint32_t e, uint8_t* out) {
     const journal::Record& r = records_[k];
     const journal::Entry& en = r.entries[e];
-    if (!r.has_before(e))
+    if (!r.has_images(e))
       return Status::Corruption("page " + std::to_string(en.page) + " is not in this read's state of " + path_);
     // A record still being written may show its head before its images; the
     // page in the file is then still as it was.
@@ -710,9 +716,9 @@ class PagerImpl : public Pager {
     // Where the record goes: after the last one, or at the start of a new
     // run once every record is durable in the file and no reader needs them.
     bool restart = salt_ == 0;
-    size_t befores = 0;
-    for (const uint8_t* b : before) befores += b != nullptr;
-    const uint64_t length = journal::RecordLength(pages.size(), befores);
+    size_t in_place = 0;
+    for (const uint8_t* b : before) in_place += b != nullptr;
+    const uint64_t length = journal::RecordLength(pages.size(), in_place);
     if (!restart && LastSeq() == header_.durable && view_end_ > journal::kFirstRecord) restart = TryRestart();
     if (!restart && view_end_ + length > journal::kLimit) {
       MDB_RETURN_IF_ERROR(Checkpoint());
@@ -730,7 +736,8 @@ class PagerImpl : public Pager {
     const std::string rec = journal::BuildRecord(salt, seq, n0, n1, pages, before, after);
     olds.clear();
 
-    // 1. The record, synced: the commit point.
+    // 1. The record, synced: from here on recovery can take back whatever
+    // of the commit reaches the database file, or finish it once all has.
     File* lf = lock_->file();
     Status s;
     if (restart) {
@@ -751,11 +758,11 @@ class PagerImpl : public Pager {
       Retract();  // else tried again before the next write
       return Status::IOError("the changes were not saved: " + s.message());
     }
-    // From here on the commit stands whatever fails: the journal holds it.
     journal::Record head;
     if (!journal::DecodeHead(reinterpret_cast<const uint8_t*>(rec.data()), rec.size(), offset, salt, seq, &head)) {
-      broken_ = Status::Corruption("a record of the journal of " + path_ + " does not decode");
-      return Status::OK();
+      unretracted_ = offset;
+      Retract();
+      return Status::Corruption("a record of the journal of " + path_ + " does not decode");
     }
     if (restart) {
       records_.clear();
@@ -769,25 +776,33 @@ class PagerImpl : public Pager {
     AddRecord(std::move(head));
     snap_ = seq;
 
-    // 2. The pages into the file, appended ones first, and synced there:
-    // the journal is needed only until then. (Access, opening the file
-    // after a crash before this engine does, removes the lock file with
-    // the journal when it leaves.) The commit stands whatever fails now.
+    // 2. The pages, appended ones first (the record, written before, tells
+    // readers where the old end is), and the database file synced: the
+    // commit stands only then. (Access, opening the file after a crash
+    // before this engine does, removes the lock file with the journal when
+    // it leaves.)
     RunWriter w(db_.get());
     for (auto it = staged_.lower_bound(n0); s.ok() && it != staged_.end(); ++it) s = w.Add(it->first, it->second.get());
     for (auto it = staged_.begin(); s.ok() && it != staged_.end() && it->first < n0; ++it)
       s = w.Add(it->first, it->second.get());
     if (s.ok()) s = w.Flush();
     if (s.ok()) s = db_->Sync();
-    if (s.ok()) {
-      // Not synced: a lost header only makes the next open compare again.
-      header_.applied = header_.durable = seq;
-      s = journal::WriteHeader(lf, header_);
-    }
-    snap_ = seq;
     if (!s.ok()) {
+      // Not saved: the record is marked to be taken back (until that is
+      // synced the writer lock stays held, so nobody finishes it), and the
+      // pages get their images before it again.
       broken_ = Status::IOError("cannot write " + path_ + ": " + s.message());
-      // Reads take the pages from the journal until it is applied again.
+      unabandoned_ = seq;
+      if (Retract().ok()) RecoverAfter(header_.durable);
+      if (!broken_.ok()) OverlayAfter(header_.durable);  // reads take the pages as they were
+      return Status::IOError("the changes were not saved: " + s.message());
+    }
+    // Not synced: a lost header only makes the next open compare again.
+    header_.applied = header_.durable = seq;
+    s = journal::WriteHeader(lf, header_);
+    if (!s.ok()) {
+      broken_ = Status::IOError("cannot write the journal of " + path_ + ": " + s.message());
+      // Reads take the pages from the journal until it is written again.
       OverlayAfter(header_.durable);
     }
     return Status::OK();
@@ -796,7 +811,16 @@ class PagerImpl : public Pager {
   // Zeroes the head of a record whose commit failed, synced. Until that
   // works the writer lock stays held, so that nobody takes the record for a
   // crashed writer's and applies it.
+  // A failed commit whose pages may be in the file in part is marked in the
+  // header instead (synced), so that recovery takes it back.
   Status Retract() {
+    if (unabandoned_ != 0) {
+      header_.abandoned = unabandoned_;
+      Status z = journal::WriteHeader(lock_->file(), header_);
+      if (z.ok()) z = lock_->file()->Sync();
+      if (!z.ok()) return z;
+      unabandoned_ = 0;
+    }
     if (unretracted_ == 0) return Status::OK();
     uint8_t zero[journal::kSector] = {};
     Status z = lock_->file()->Write(unretracted_, zero, sizeof zero);
@@ -804,6 +828,7 @@ class PagerImpl : public Pager {
     if (z.ok()) unretracted_ = 0;
     return z;
   }
+  bool RetractPending() const { return unretracted_ != 0 || unabandoned_ != 0; }
 
   // Makes every record durable in the file: sync it, then say so.
   Status Checkpoint() {
@@ -848,7 +873,7 @@ class PagerImpl : public Pager {
     }
     if (Journaled()) {
       lock_->UnblockJoins();
-      if (unretracted_ == 0) ReleaseWriter();
+      if (!RetractPending()) ReleaseWriter();
     }
     if (nread_ == 0) EndSnapshot();
   }
@@ -866,7 +891,7 @@ class PagerImpl : public Pager {
     snap_ = LastSeq();
     if (todo.empty() && broken_.ok() && header_.durable >= LastSeq()) return Status::OK();
     journal::Plan plan;
-    MDB_RETURN_IF_ERROR(journal::PlanRecovery(db_.get(), lock_->file(), todo, &plan));
+    MDB_RETURN_IF_ERROR(journal::PlanRecovery(db_.get(), lock_->file(), todo, TakeBackLast(todo), &plan));
     const bool blocking = lock_->blocking();
     if (!blocking) {
       LockFile::User other;
@@ -884,6 +909,7 @@ class PagerImpl : public Pager {
       header_.declined = LastSeq();
       declined_seen_ = LastSeq();
     }
+    if (plan.taken_back) header_.abandoned = LastSeq();
     {
       RunWriter w(db_.get());
       for (const journal::Plan::Write& pw : plan.writes) {
@@ -899,6 +925,8 @@ class PagerImpl : public Pager {
       }
       if (s.ok()) s = w.Flush();
     }
+    // Pages a commit taken back appended, nobody else's: the file gets its length back.
+    if (s.ok() && plan.pages != 0) s = db_->Truncate(uint64_t(plan.pages) * kPageSize);
     if (s.ok()) s = db_->Sync();
     if (s.ok()) {
       header_.applied = header_.durable = LastSeq();
@@ -913,7 +941,18 @@ class PagerImpl : public Pager {
     broken_ = Status::OK();
     suspect_until_ = 0;
     overlay_.clear();
+    overlay_pages_ = plan.pages;  // the file was cut back: a length read before is too long
+    if (plan.pages != 0) {
+      file_pages_ = std::min(file_pages_, plan.pages);
+      pages_ = std::min(pages_, plan.pages);
+    }
     return Status::OK();
+  }
+
+  // A commit that failed after its record was synced is taken back by
+  // whoever recovers it, whatever reached the file.
+  bool TakeBackLast(const std::vector<journal::Record>& todo) const {
+    return !todo.empty() && header_.abandoned != 0 && header_.abandoned >= todo.back().seq;
   }
 
   // Pages this snapshot reads from the journal: those recovery would write
@@ -925,9 +964,10 @@ class PagerImpl : public Pager {
       MDB_RETURN_IF_ERROR(WholeRecordsAfter(from, &todo));
       while (!todo.empty() && todo.back().seq > snap_) todo.pop_back();
       journal::Plan plan;
-      MDB_RETURN_IF_ERROR(journal::PlanRecovery(db_.get(), lock_->file(), todo, &plan));
+      MDB_RETURN_IF_ERROR(journal::PlanRecovery(db_.get(), lock_->file(), todo, TakeBackLast(todo), &plan));
       plan_key_ = key;
       plan_overlay_.clear();
+      plan_pages_ = plan.pages;
       if (plan.declined && notes_.empty()) notes_.push_back(plan.note + " (" + path_ + ")");
       {
         // Records are looked up by their place in records_, which todo mirrors from `from` on.
@@ -939,6 +979,7 @@ class PagerImpl : public Pager {
       }
     }
     overlay_ = plan_overlay_;
+    overlay_pages_ = plan_pages_;
     return Status::OK();
   }
 
@@ -1070,6 +1111,7 @@ class PagerImpl : public Pager {
   bool in_write_ = false;
   bool reader_mark_ = false, writer_ = false, holding_restart_ = false;
   uint64_t unretracted_ = 0;  // where a failed commit's record may still count
+  uint64_t unabandoned_ = 0;  // a failed commit whose record must be marked to be taken back
 
   // The journal as last read.
   journal::Header header_;
@@ -1082,12 +1124,14 @@ class PagerImpl : public Pager {
   uint64_t suspect_until_ = 0;
   std::tuple<uint32_t, uint64_t, uint64_t> plan_key_{};
   std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> plan_overlay_;
+  uint32_t plan_pages_ = 0;
 
   // This transaction's state: records up to snap_ are in it; pages later
   // records changed are read as those records found them, and the pages in
   // overlay_ (which the file may not hold yet) from the journal.
   uint64_t snap_ = 0;
   std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> overlay_;  // page -> (record, entry)
+  uint32_t overlay_pages_ = 0;  // the file's length as this state sees it (0: as it is)
   uint32_t pages_ = 0;     // pages as of this transaction
   uint32_t file_pages_ = 0;  // of them, in the file
   uint32_t appended_ = 0;  // pages appended by the write transaction
