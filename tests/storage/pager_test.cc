@@ -429,6 +429,34 @@ TEST(PagerFaultTest, AFailedCommitNeverCounts) {
   Status s;
   EXPECT_EQ(ReadThroughPager(Env::Default(), path, true, &s), MakeDb(kBasePages));
   EXPECT_TRUE(s.ok()) << s.ToString();
+
+  // The record synced, then the database file's sync failed: the commit is
+  // reported as failed and taken back, even where every page of it reached
+  // the file. Writes: the journal's header, the record, the appended pages
+  // in two, the pages in place in two, then the mark that it is to be taken
+  // back, then taking it back.
+  for (int failing_write : {7, 8}) {
+    SCOPED_TRACE("then write " + std::to_string(failing_write) + " fails too");
+    Reset(path, MakeDb(kBasePages));
+    ASSERT_TRUE(Pager::Open(&env, path, true, &p).ok());
+    ASSERT_TRUE(Pager::Open(Env::Default(), path, true, quick, &other).ok());
+    env.ResetCounters();
+    env.FailNth(Op::kSync, 2);
+    env.FailNth(Op::kWrite, failing_write);
+    EXPECT_TRUE(BigChange(p.get()).IsIOError());
+    EXPECT_EQ(ReadAll(path), NewState()) << "the pages reached the file";
+    EXPECT_EQ(GetPage(other.get(), 1), MakePage(1, 0));
+    EXPECT_EQ(other->page_count(), kBasePages);
+    // Until the mark is synced nobody else may take the journal for a crash's.
+    EXPECT_EQ(other->BeginWrite().code(), failing_write == 7 ? Status::Code::kBusy : Status::Code::kOk);
+    other->Rollback();
+    other.reset();
+    p.reset();  // as good as a crash: the journal stays
+    EXPECT_EQ(ReadThroughPager(Env::Default(), path, false, &s), MakeDb(kBasePages));
+    EXPECT_EQ(ReadThroughPager(Env::Default(), path, true, &s), MakeDb(kBasePages));
+    EXPECT_TRUE(s.ok()) << s.ToString();
+    EXPECT_EQ(ReadAll(path), MakeDb(kBasePages));
+  }
 }
 
 TEST(PagerFaultTest, ReadErrorsAreReported) {
