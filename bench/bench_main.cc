@@ -32,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/person_data.h"
@@ -300,6 +301,24 @@ Rate Timed(long n, const std::function<void(long)>& op) {
   return {MsSince(start) / 1000.0, Median(each), n};
 }
 
+// Two operations taking turns, each timed apart: both meet the same disk,
+// whose fsync latency may change several times a minute on a shared machine.
+std::pair<Rate, Rate> TimedInTurns(long n, const std::function<void(long)>& a, const std::function<void(long)>& b) {
+  std::vector<double> ea, eb;
+  double sa = 0, sb = 0;
+  for (long i = 0; i < n; ++i) {
+    auto t = Clock::now();
+    a(i);
+    ea.push_back(MsSince(t));
+    t = Clock::now();
+    b(i);
+    eb.push_back(MsSince(t));
+    sa += ea.back();
+    sb += eb.back();
+  }
+  return {Rate{sa / 1000.0, Median(ea), n}, Rate{sb / 1000.0, Median(eb), n}};
+}
+
 std::vector<int64_t> IdsAbove(vorta::DatabaseUnit* unit, int64_t floor) {
   int rs = unit->Query(Gbk(u"select * from [用户信息表] where [ID]>") + std::to_string(floor));
   if (rs == 0) Die("id query failed: " + unit->last_error());
@@ -334,32 +353,34 @@ void PrintRate(const char* name, const Rate& r) {
 int RunWrite(const Args& a) {
   const size_t photo_bytes = static_cast<size_t>(a.photo_kb) * 1024;
 
-  // The floor: the same bytes to a plain file beside the database, one fsync each.
-  std::string plain = a.file + ".plain";
-  int fd = ::open(plain.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-  if (fd < 0) Die("cannot create " + plain);
-  std::string block = bench::MakePhoto(1, photo_bytes);
-  Rate plain_rate = Timed(a.count, [&](long) {
-    if (::write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size()) || ::fsync(fd) != 0)
-      Die("plain write failed");
-  });
-  ::close(fd);
-  ::unlink(plain.c_str());
-  PrintRate("plain-file-fsync", plain_rate);
-
   int64_t floor = MaxId(a);
   vorta::DatabaseUnit unit;
   if (!unit.OpenMdb(text::Utf8ToGb18030(a.file), text::Utf8ToGb18030(a.password))) Die("open failed: " + unit.last_error());
   const rt::Text adder = Gbk(u"张三");
 
-  Rate ins = Timed(a.count, [&](long i) {
-    bench::Person p = bench::MakePerson(1000000 + i, 1, photo_bytes);
-    rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
-    rt::Text sql = Gbk(u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('") +
-                   text::Utf16ToGb18030(p.name) + "'," + (p.male ? "true" : "false") + ",'" +
-                   text::Utf16ToGb18030(p.profile) + "','" + date + "','" + adder + "',?)";
-    if (!unit.ExecuteSql(sql, &p.photo)) Die("insert failed: " + unit.last_error());
-  });
+  // The floor, the same bytes to a plain file beside the database with one
+  // fsync each, in turns with the inserts.
+  std::string plain = a.file + ".plain";
+  int fd = ::open(plain.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  if (fd < 0) Die("cannot create " + plain);
+  std::string block = bench::MakePhoto(1, photo_bytes);
+  auto [plain_rate, ins] = TimedInTurns(
+      a.count,
+      [&](long) {
+        if (::write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size()) || ::fsync(fd) != 0)
+          Die("plain write failed");
+      },
+      [&](long i) {
+        bench::Person p = bench::MakePerson(1000000 + i, 1, photo_bytes);
+        rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
+        rt::Text sql = Gbk(u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('") +
+                       text::Utf16ToGb18030(p.name) + "'," + (p.male ? "true" : "false") + ",'" +
+                       text::Utf16ToGb18030(p.profile) + "','" + date + "','" + adder + "',?)";
+        if (!unit.ExecuteSql(sql, &p.photo)) Die("insert failed: " + unit.last_error());
+      });
+  ::close(fd);
+  ::unlink(plain.c_str());
+  PrintRate("plain-file-fsync", plain_rate);
   PrintRate("insert", ins);
   std::printf("RESULT insert-vs-plain-file %.3f 0\n", (ins.ops / ins.seconds) / (plain_rate.ops / plain_rate.seconds));
 
