@@ -325,7 +325,7 @@ class PagerImpl : public Pager {
     overlay_.clear();
     overlay_pages_ = 0;
     if (LastSeq() > header_.applied) {
-      // Records past `applied`: a writer between its commit point and the
+      // Records past `applied`: a writer between its record's sync and the
       // end of its writes, alive (it holds the writer lock) or not.
       const bool held = writer_;
       if (held || TryWriter()) {

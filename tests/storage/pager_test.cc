@@ -341,10 +341,10 @@ TEST(PagerCrashTest, PowerLossAfterCommitKeepsIt) {
 }
 
 // An I/O error on any write or sync of a commit: either the commit reports
-// the error and the file holds the old state, or it reports success (the
-// error came after the commit point) and the file holds the new one, read
-// from the journal until the pager has applied it again. The pager stays
-// usable either way.
+// the error and the file holds the old state (the commit taken back, or read
+// as taken back until it is), or it reports success (the error came after
+// the database file's sync: only the journal's header was not written) and
+// the file holds the new one. The pager stays usable either way.
 TEST(PagerFaultTest, EachFailingOperation) {
   TempDir dir;
   const std::string path = dir.File("a.mdb");
@@ -542,7 +542,7 @@ TEST(PagerLockTest, PagersInOneProcess) {
   b->Rollback();
 }
 
-// A writer between its commit point and its last write is alive: others
+// A writer between its record's sync and its last write is alive: others
 // read the state before its commit from the journal meanwhile, and nobody
 // takes that journal for one a crash left.
 TEST(PagerLockTest, ALiveWritersJournalIsNoCrash) {
