@@ -44,6 +44,16 @@ uint32_t Crc32TablesRaw(const uint8_t* p, size_t n, uint32_t crc) {
 // The processor's own CRC-32C instruction (SSE 4.2), when it has one: the
 // same sums, several times faster than the tables.
 __attribute__((target("sse4.2"))) uint32_t Crc32Hardware(const uint8_t* p, size_t n, uint32_t crc) {
+#ifdef __x86_64__
+  // Eight bytes a step where the instruction takes them: half the steps.
+  uint64_t c = crc;
+  for (; n >= 8; n -= 8, p += 8) {
+    uint64_t w;
+    memcpy(&w, p, 8);
+    c = __builtin_ia32_crc32di(c, w);
+  }
+  crc = static_cast<uint32_t>(c);
+#endif
   for (; n >= 4; n -= 4, p += 4) {
     uint32_t w;
     memcpy(&w, p, 4);

@@ -117,9 +117,9 @@ std::string BuildRecord(uint32_t salt, uint64_t seq, uint32_t old_pages, uint32_
   uint8_t* img_after = img_before + size_t(in_place) * kPageSize;
   for (uint32_t i = 0; i < n; ++i, e += kEntryBytes) {
     Put32(e, pages[i]);
-    Put32(e + 8, Crc32(after[i], kPageSize));
     if (before[i] != nullptr) {
       Put32(e + 4, Crc32(before[i], kPageSize));
+      Put32(e + 8, Crc32(after[i], kPageSize));
       memcpy(img_before, before[i], kPageSize);
       memcpy(img_after, after[i], kPageSize);
       img_before += kPageSize;
@@ -262,16 +262,13 @@ Status PlanRecovery(File* db, File* lock, const std::vector<Record>& records, bo
     const auto& [lr, le] = chain.back();
     const Record& rec_last = records[lr];
     const Entry& last = rec_last.entries[le];
-    const uint32_t crc = Crc32(now.data(), kPageSize);
-    const bool done = page < db_pages && crc == last.after;
-
     if (!rec_last.has_images(le)) {
-      // Appended, and only its checksums are in the journal.
+      // Appended, and only its sectors' checksums are in the journal.
       bool whole = false, ours = false;
       CheckAppended(last, now.data(), &whole, &ours);
       if (lr == last_record && ours) {
         if (!whole || page >= db_pages) unfinished = true;
-      } else if (!done) {
+      } else if (!whole || page >= db_pages) {
         // Another program wrote there (its pages go where the file ended),
         // or an earlier commit's page, which returned once synced, changed.
         if (lr == last_record) tail_ours = false;
@@ -280,6 +277,8 @@ Status PlanRecovery(File* db, File* lock, const std::vector<Record>& records, bo
       }
       continue;
     }
+    const uint32_t crc = Crc32(now.data(), kPageSize);
+    const bool done = page < db_pages && crc == last.after;
     if (!done) {
       // Every version these commits found or left, and nothing (zeros) for
       // a page that one of them appended.

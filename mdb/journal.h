@@ -46,8 +46,8 @@ constexpr uint32_t kSectorsPerPage = kPageSize / kSector;
 
 struct Entry {
   uint32_t page = 0;
-  uint32_t before = 0;  // CRC-32C of the page before the commit (pages below old_pages only)
-  uint32_t after = 0;   // and after it
+  uint32_t before = 0;  // CRC-32C of the page before the commit and after it, pages
+  uint32_t after = 0;   // below old_pages only (appended pages: 0)
   uint32_t sectors[kSectorsPerPage] = {};  // appended pages: CRC-32C of each sector after the commit
 };
 
