@@ -303,10 +303,13 @@ Rate Timed(long n, const std::function<void(long)>& op) {
 
 // Two operations taking turns, each timed apart: both meet the same disk,
 // whose fsync latency may change several times a minute on a shared machine.
-std::pair<Rate, Rate> TimedInTurns(long n, const std::function<void(long)>& a, const std::function<void(long)>& b) {
+// prepare (untimed) makes each turn's data.
+std::pair<Rate, Rate> TimedInTurns(long n, const std::function<void(long)>& prepare, const std::function<void(long)>& a,
+                                   const std::function<void(long)>& b) {
   std::vector<double> ea, eb;
   double sa = 0, sb = 0;
   for (long i = 0; i < n; ++i) {
+    prepare(i);
     auto t = Clock::now();
     a(i);
     ea.push_back(MsSince(t));
@@ -364,14 +367,14 @@ int RunWrite(const Args& a) {
   int fd = ::open(plain.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
   if (fd < 0) Die("cannot create " + plain);
   std::string block = bench::MakePhoto(1, photo_bytes);
+  bench::Person p;
   auto [plain_rate, ins] = TimedInTurns(
-      a.count,
+      a.count, [&](long i) { p = bench::MakePerson(1000000 + i, 1, photo_bytes); },
       [&](long) {
         if (::write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size()) || ::fsync(fd) != 0)
           Die("plain write failed");
       },
-      [&](long i) {
-        bench::Person p = bench::MakePerson(1000000 + i, 1, photo_bytes);
+      [&](long) {
         rt::Text date = vorta::ToText(rt::Value::FromDate({p.birth_oa}));
         rt::Text sql = Gbk(u"insert into [用户信息表] ([姓名],[性别],[个人简介],[出生日期],[添加者],[照片]) values ('") +
                        text::Utf16ToGb18030(p.name) + "'," + (p.male ? "true" : "false") + ",'" +
