@@ -808,11 +808,11 @@ class PagerImpl : public Pager {
     return Status::OK();
   }
 
-  // Zeroes the head of a record whose commit failed, synced. Until that
-  // works the writer lock stays held, so that nobody takes the record for a
-  // crashed writer's and applies it.
-  // A failed commit whose pages may be in the file in part is marked in the
-  // header instead (synced), so that recovery takes it back.
+  // Zeroes the head of a record whose commit failed before any page went to
+  // the file, synced; a failed commit whose pages may be in the file is
+  // marked in the header instead (synced), so that recovery takes it back.
+  // Until that works the writer lock stays held, so that nobody takes the
+  // record for a crashed writer's and finishes it.
   Status Retract() {
     if (unabandoned_ != 0) {
       header_.abandoned = unabandoned_;
