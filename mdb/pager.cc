@@ -106,7 +106,10 @@ class PagerImpl : public Pager {
       if (LastSeq() > header_.durable) {
         if (writable_) {
           MDB_RETURN_IF_ERROR(WaitWriter(options_.busy_timeout_ms));
-          Status s = RecoverAfter(header_.durable);
+          // A live writer may have finished meanwhile, and others written
+          // after it: what was past `durable` then may be done and changed.
+          Status s = RefreshHeader();
+          if (s.ok() && LastSeq() > header_.durable) s = RecoverAfter(header_.durable);
           ReleaseWriter();
           MDB_RETURN_IF_ERROR(s);
         } else if (TryWriter()) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -597,6 +598,63 @@ TEST(PagerLockTest, ALiveWritersJournalIsNoCrash) {
 // A pager keeps its cache from one transaction to the next only while the
 // file still ends in its own last journal. Another pager's commit of the
 // same shape (same length, same pages) must still be seen.
+// Holds its pager at its first wait (for the writer lock, here) until told.
+class PausingEnv : public FaultInjectionEnv {
+ public:
+  using FaultInjectionEnv::FaultInjectionEnv;
+  void SleepMicros(int micros) override {
+    if (!waiting.exchange(true))
+      while (!go) std::this_thread::yield();
+    FaultInjectionEnv::SleepMicros(micros);
+  }
+  std::atomic<bool> waiting{false}, go{false};
+};
+
+// An opener that found a live writer's record and waited for the writer
+// lock looks at the journal again: meanwhile that commit finished and
+// another writer changed one of its pages, and taking it for a crash's
+// would take the finished commit back.
+TEST(PagerLockTest, AnOpenerThatWaitedSeesWhatHappenedMeanwhile) {
+  TempDir dir;
+  const std::string path = dir.File("a.mdb");
+  Reset(path, MakeDb(kBasePages));
+  FaultInjectionEnv wenv(Env::Default());
+  std::unique_ptr<Pager> w, b, reader, opened;
+  ASSERT_TRUE(Pager::Open(&wenv, path, true, &w).ok());
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, true, &b).ok());
+  ASSERT_TRUE(Pager::Open(Env::Default(), path, false, &reader).ok());
+  ASSERT_TRUE(reader->BeginRead().ok());  // keeps the journal from starting over
+  std::atomic<int> stage{0};
+  PausingEnv oenv(Env::Default());
+  oenv.BeforeWrite(1, [&] {  // its entry in the lock file: it has joined
+    stage = 1;
+    while (stage < 2) std::this_thread::yield();
+  });
+  Status os;
+  std::thread opener([&] { os = Pager::Open(&oenv, path, true, &opened); });
+  while (stage < 1) std::this_thread::yield();
+  // The journal's header, the record, synced; then, before the write in
+  // place, the opener reads the journal and waits for the writer lock.
+  wenv.BeforeWrite(3, [&] {
+    stage = 2;
+    while (!oenv.waiting) std::this_thread::yield();
+  });
+  ASSERT_TRUE(w->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(w.get(), 1, MakePage(1, 0x11)).ok());
+  ASSERT_TRUE(PutPage(w.get(), 2, MakePage(2, 0x11)).ok());
+  ASSERT_TRUE(w->Commit().ok());
+  ASSERT_TRUE(b->BeginWrite().ok());
+  ASSERT_TRUE(PutPage(b.get(), 2, MakePage(2, 0x22)).ok());
+  ASSERT_TRUE(b->Commit().ok());
+  oenv.go = true;
+  opener.join();
+  ASSERT_TRUE(os.ok()) << os.ToString();
+  EXPECT_TRUE(opened->notes().empty()) << testing::PrintToString(opened->notes());
+  EXPECT_EQ(GetPage(opened.get(), 1), MakePage(1, 0x11)) << "a finished commit was taken back";
+  EXPECT_EQ(GetPage(opened.get(), 2), MakePage(2, 0x22));
+  reader->EndRead();
+}
+
 TEST(PagerLockTest, KeptCacheNeverHidesAnotherCommit) {
   TempDir dir;
   const std::string path = dir.File("a.mdb");
