@@ -72,6 +72,11 @@ class EncodedPager : public Pager {
     inner_->TrimCache();
   }
   void Prefetch(const uint32_t* pages, size_t n) override { inner_->Prefetch(pages, n); }
+  bool Cached(uint32_t page) const override { return plain_.count(page) > 0; }
+  void Release(const uint32_t* pages, size_t n) override {
+    for (size_t i = 0; i < n; ++i) plain_.erase(pages[i]);
+    inner_->Release(pages, n);
+  }
 
   Status Put(uint32_t page, const uint8_t* data) override {
     plain_.erase(page);

@@ -256,6 +256,17 @@ class PagerImpl : public Pager {
     }
   }
 
+  bool Cached(uint32_t page) const override { return cache_.count(page) > 0 || staged_.count(page) > 0; }
+
+  void Release(const uint32_t* pages, size_t n) override {
+    for (size_t i = 0; i < n; ++i) {
+      auto it = cache_.find(pages[i]);
+      if (it == cache_.end() || staged_.count(pages[i])) continue;
+      if (spare_.size() < kCacheBudget) spare_.push_back(std::move(it->second));
+      cache_.erase(it);
+    }
+  }
+
   Status Put(uint32_t page, const uint8_t* data) override {
     if (!in_write_) return Status::InvalidArgument("Put outside a write transaction");
     if (page >= page_count())

@@ -77,6 +77,12 @@ class Pager {
   // transaction: they are read into the cache in as few reads as their runs
   // allow. Errors are left for the Get that follows to report.
   virtual void Prefetch(const uint32_t* pages, size_t n) = 0;
+  // For a pass over many pages inside any transaction, a write included,
+  // that must not leave them all cached: whether a page is cached (or staged)
+  // now, and letting cached pages go again. Release only pages the pass
+  // itself brought in, whose bytes nobody else can hold; staged pages stay.
+  virtual bool Cached(uint32_t page) const = 0;
+  virtual void Release(const uint32_t* pages, size_t n) = 0;
   // Stages a new image of an existing or appended page (write transaction).
   virtual Status Put(uint32_t page, const uint8_t* data) = 0;
   // Stages a zero-filled page past the current end; returns its number.

@@ -1,5 +1,6 @@
 #include "mdb/row_count.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -14,18 +15,29 @@ using namespace jet4;
 Status CountLiveRows(Pager* pager, const TableDef& def, uint32_t* rows) {
   std::vector<uint32_t> pages;
   MDB_RETURN_IF_ERROR(ReadUsageMap(pager, def.used_pages, &pages));
-  pager->Prefetch(pages.data(), pages.size());
+  // In batches that go again after counting: inside a write the pager would
+  // otherwise keep every data page of the table until the commit.
+  constexpr size_t kBatch = 256;
+  std::vector<uint32_t> fresh;
   uint32_t live = 0;
-  for (uint32_t pg : pages) {
-    const uint8_t* p;
-    MDB_RETURN_IF_ERROR(pager->Get(pg, &p));
-    if (p[0] != kPageData || Get32(p + kDataTdefOffset) != def.first_page) continue;
-    uint16_t n = DataPageRowCount(p);
-    for (uint16_t r = 0; r < n; ++r) {
-      RowSlot slot;
-      MDB_RETURN_IF_ERROR(LocateRow(p, r, &slot));
-      if (!slot.deleted) ++live;
+  for (size_t first = 0; first < pages.size(); first += kBatch) {
+    const size_t n = std::min(kBatch, pages.size() - first);
+    fresh.clear();
+    for (size_t i = first; i < first + n; ++i)
+      if (!pager->Cached(pages[i])) fresh.push_back(pages[i]);
+    pager->Prefetch(pages.data() + first, n);
+    for (size_t i = first; i < first + n; ++i) {
+      const uint8_t* p;
+      MDB_RETURN_IF_ERROR(pager->Get(pages[i], &p));
+      if (p[0] != kPageData || Get32(p + kDataTdefOffset) != def.first_page) continue;
+      uint16_t rows_here = DataPageRowCount(p);
+      for (uint16_t r = 0; r < rows_here; ++r) {
+        RowSlot slot;
+        MDB_RETURN_IF_ERROR(LocateRow(p, r, &slot));
+        if (!slot.deleted) ++live;
+      }
     }
+    pager->Release(fresh.data(), fresh.size());
   }
   *rows = live;
   return Status::OK();

@@ -208,9 +208,31 @@ TEST(PagerTest, LongReadsKeepPagesUntilTrimmed) {
     ASSERT_EQ(GetPage(p.get(), i), MakePage(i, i == 5 ? 9 : 3)) << i;
   }
   ASSERT_TRUE(p->Commit().ok());
+
+  // A pass inside a write lets go of the pages it brought in, and only them:
+  // a page held from before and a staged page stay as they were.
+  ASSERT_TRUE(p->BeginWrite().ok());
+  ASSERT_TRUE(p->Get(7, &held).ok());
+  ASSERT_TRUE(PutPage(p.get(), 6, MakePage(6, 8)).ok());
+  std::vector<uint32_t> pass;
+  for (uint32_t i = 100; i < 400; ++i) pass.push_back(i);
+  pass.push_back(6);
+  pass.push_back(7);
+  std::vector<uint32_t> fresh;
+  for (uint32_t pg : pass)
+    if (!p->Cached(pg)) fresh.push_back(pg);
+  EXPECT_EQ(fresh.size(), 300u);
+  p->Prefetch(pass.data(), 300);
+  for (uint32_t pg : pass) ASSERT_EQ(GetPage(p.get(), pg), MakePage(pg, pg == 6 ? 8 : pg == 5 ? 9 : 3)) << pg;
+  p->Release(fresh.data(), fresh.size());
+  for (uint32_t pg : fresh) EXPECT_FALSE(p->Cached(pg)) << pg;
+  EXPECT_TRUE(p->Cached(6) && p->Cached(7));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(held), kPage), MakePage(7, 3));
+  EXPECT_EQ(GetPage(p.get(), 150), MakePage(150, 3));  // read again when wanted
+  ASSERT_TRUE(p->Commit().ok());
   // A new transaction reads the committed page, not one read ahead before.
   ASSERT_TRUE(p->BeginRead().ok());
-  for (uint32_t i = 0; i < 40; ++i) ASSERT_EQ(GetPage(p.get(), i), MakePage(i, i == 5 ? 9 : 3)) << i;
+  for (uint32_t i = 0; i < 40; ++i) ASSERT_EQ(GetPage(p.get(), i), MakePage(i, i == 5 ? 9 : i == 6 ? 8 : 3)) << i;
   p->EndRead();
 }
 
