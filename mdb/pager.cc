@@ -412,18 +412,8 @@ class PagerImpl : public Pager {
   Status AcquireReaderMark() {
     if (reader_mark_) return Status::OK();
     // Only a journal starting over holds it exclusively, for a moment.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
-    int sleep = 100;
-    for (;;) {
-      Status s = lock_->file()->Lock(lockfile::kReaderMarkByte, 1, false);
-      if (s.ok()) {
-        reader_mark_ = true;
-        return Status::OK();
-      }
-      if (s.code() != Status::Code::kBusy) return s;
-      if (Clock::now() >= deadline) return Status::Busy(path_ + " is busy: its journal is being started over");
-      Backoff(&sleep);
-    }
+    return WaitLock(lockfile::kReaderMarkByte, false, options_.busy_timeout_ms, &reader_mark_,
+                    path_ + " is busy: its journal is being started over");
   }
 
   // ---- the journal's view --------------------------------------------------
@@ -1071,16 +1061,22 @@ class PagerImpl : public Pager {
 
   Status WaitWriter(int timeout_ms) {
     if (writer_) return Status::OK();
+    return WaitLock(lockfile::kWriterByte, true, timeout_ms, &writer_, "another user is writing to " + path_);
+  }
+
+  // Takes one lock byte of the lock file, retrying while it is busy until
+  // the timeout; *held then says it is ours.
+  Status WaitLock(uint64_t byte, bool exclusive, int timeout_ms, bool* held, const std::string& busy) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     int sleep = 100;
     for (;;) {
-      Status s = lock_->file()->Lock(lockfile::kWriterByte, 1, true);
+      Status s = lock_->file()->Lock(byte, 1, exclusive);
       if (s.ok()) {
-        writer_ = true;
+        *held = true;
         return Status::OK();
       }
       if (s.code() != Status::Code::kBusy) return s;
-      if (Clock::now() >= deadline) return Status::Busy("another user is writing to " + path_);
+      if (Clock::now() >= deadline) return Status::Busy(busy);
       Backoff(&sleep);
     }
   }
