@@ -19,7 +19,9 @@
 # 32-bit code, the i386 programs go to qemu-i386 through a binfmt_misc handler
 # registered in a binfmt_misc instance private to a user namespace (Linux 6.7
 # and later); only where the kernel has no private instances is it registered
-# machine-wide, under a name of its own, and removed when CMD ends.
+# machine-wide, under a name of its own, and removed when CMD ends. `setup`
+# registers it machine-wide the same way while debootstrap runs the new
+# root's programs (package scripts need the machine's own root user).
 #
 # Environment: USERMGR_CAN_RUN_32=no emulates even where the kernel would
 # run 32-bit code (scripts/can-run-32.sh); USERMGR_I386_BINFMT=machine tries
@@ -74,15 +76,23 @@ server_ready() {
 }
 qemu_ready() { [ -x "$qemu" ] && "$qemu" --version 2>/dev/null | grep -q 'version 10\.'; }
 
+# fetch_extras WANT_QEMU WANT_SERVER: what is wanted and not yet in place.
+# qemu comes first, before the root exists: debootstrap runs the root's
+# programs, which need it where the kernel cannot run them.
 fetch_extras() {
-  local want_qemu=$1 ver a=$top/apt
-  server_ready && { [ "$want_qemu" = 0 ] || qemu_ready; } && return 0
-  ver=$(wine_version)
+  local want_qemu=$1 want_server=$2 ver a=$top/apt
+  [ "$want_qemu" = 1 ] && qemu_ready && want_qemu=0
+  [ "$want_server" = 1 ] && server_ready && want_server=0
+  [ "$want_qemu" = 0 ] && [ "$want_server" = 0 ] && return 0
   rm -rf "$a"
   mkdir -p "$a/lists/partial" "$a/cache/archives/partial" "$a/deb"
   # An apt configuration of its own: the machine's sources stay as they are.
-  local debs=("wine64=$ver")
+  local debs=()
   echo "deb [arch=amd64] $mirror bookworm main" >"$a/sources.list"
+  if [ "$want_server" = 1 ]; then
+    ver=$(wine_version)
+    debs+=("wine64=$ver")
+  fi
   if [ "$want_qemu" = 1 ]; then
     echo "deb [arch=amd64] $mirror bookworm-backports main" >>"$a/sources.list"
     debs+=(qemu-user/bookworm-backports)
@@ -97,6 +107,10 @@ fetch_extras() {
   for deb in "$a"/deb/*.deb; do dpkg -x "$deb" "$a/x" || return 1; done
   if [ "$want_qemu" = 1 ]; then
     cp "$a/x/usr/bin/qemu-i386" "$qemu.new" && mv "$qemu.new" "$qemu" || return 1
+  fi
+  if [ "$want_server" = 0 ]; then
+    rm -rf "$a"
+    return 0
   fi
   cp "$a/x/usr/lib/wine/wineserver64" "$root/usr/lib/wine/wineserver64" || return 1
   local libc
@@ -125,8 +139,17 @@ setup() {
       # The main archive only: a half-synced security index cannot stop it.
       # Its own mount namespace: the /proc and /sys it mounts in the root
       # for the packages' scripts stay out of the machine's sight.
-      if ! unshare --mount --propagation private debootstrap --arch=i386 --variant=minbase --include="$packages" \
-          bookworm "$root" "$mirror" >"$top/debootstrap.log" 2>&1; then
+      # Where the kernel cannot run 32-bit code, debootstrap runs the root's
+      # programs through qemu-i386, registered machine-wide for those minutes
+      # (installing packages needs the machine's own root, which a user
+      # namespace's private handler would not give).
+      local under=()
+      if emulate; then
+        fetch_extras 1 0 || return 1
+        under=(env USERMGR_I386_EMULATE=1 bash "$self" handler)
+      fi
+      if ! unshare --mount --propagation private "${under[@]}" debootstrap --arch=i386 --variant=minbase \
+          --include="$packages" bookworm "$root" "$mirror" >"$top/debootstrap.log" 2>&1; then
         log "debootstrap failed; the end of $top/debootstrap.log:"
         tail -n 15 "$top/debootstrap.log" >&2
         return 1
@@ -140,7 +163,7 @@ setup() {
   exec 8>&-
   local want_qemu=0
   emulate && want_qemu=1
-  fetch_extras $want_qemu || return 1
+  fetch_extras $want_qemu 1 || return 1
   # A first program in the root shows that it runs here.
   if ! bash "$self" run chroot "$root" /bin/true; then
     log "the root's programs do not run on this machine"
@@ -153,6 +176,21 @@ magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 bfm=/proc/sys/fs/binfmt_misc
 
+# Registers qemu-i386 for every process of the machine, under a name of
+# this process's own, removed again on every way out of it.
+register_machine_wide() {
+  [ -e "$bfm/register" ] || mount -t binfmt_misc binfmt_misc "$bfm" || exit 1
+  local f name=usermgr-i386-$$
+  for f in "$bfm"/usermgr-i386-*; do  # left by runs that were killed
+    [ -e "$f" ] && ! kill -0 "${f##*-}" 2>/dev/null && echo -1 >"$f"
+  done
+  # shellcheck disable=SC2064  # the name, fixed now
+  trap "echo -1 >'$bfm/$name' 2>/dev/null" EXIT
+  trap 'exit 130' INT TERM HUP
+  printf '%s' ":$name:M::$magic:$mask:$qemu:F" >"$bfm/register" ||
+    { log "cannot register qemu-i386 with binfmt_misc"; exit 1; }
+}
+
 # Runs inside the new namespaces: mounts, handler, then CMD.
 session() {
   local handler=
@@ -161,19 +199,12 @@ session() {
     if [ "${USERMGR_I386_USERNS:-0}" = 1 ]; then
       mount -t binfmt_misc binfmt_misc "$bfm" || exit 1
       handler=usermgr-i386
+      printf '%s' ":$handler:M::$magic:$mask:$qemu:F" >"$bfm/register" ||
+        { log "cannot register qemu-i386 with binfmt_misc"; exit 1; }
     else
-      # Machine-wide: a name of this run's own, removed on every way out.
-      [ -e "$bfm/register" ] || mount -t binfmt_misc binfmt_misc "$bfm" || exit 1
-      for f in "$bfm"/usermgr-i386-*; do  # left by runs that were killed
-        [ -e "$f" ] && ! kill -0 "${f##*-}" 2>/dev/null && echo -1 >"$f"
-      done
-      handler=usermgr-i386-$$
-      # shellcheck disable=SC2064  # the name, fixed now
-      trap "echo -1 >'$bfm/$handler' 2>/dev/null" EXIT
-      trap 'exit 130' INT TERM HUP
+      register_machine_wide
+      handler=machine-wide
     fi
-    printf '%s' ":$handler:M::$magic:$mask:$qemu:F" >"$bfm/register" ||
-      { log "cannot register qemu-i386 with binfmt_misc"; exit 1; }
   fi
   local m
   for m in proc sys dev; do
@@ -242,6 +273,10 @@ case "$cmd" in
   setup) setup ;;
   run) run "$@" ;;
   session) session "$@" ;;
+  handler)  # internal: CMD with qemu-i386 registered machine-wide
+    register_machine_wide
+    "$@"
+    ;;
   enter) enter "$@" ;;
   remove)
     [ -d "$top" ] || exit 0
