@@ -176,6 +176,11 @@ magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 bfm=/proc/sys/fs/binfmt_misc
 
+register() {  # register NAME: i386 programs go to qemu-i386
+  printf '%s' ":$1:M::$magic:$mask:$qemu:F" >"$bfm/register" ||
+    { log "cannot register qemu-i386 with binfmt_misc"; exit 1; }
+}
+
 # Registers qemu-i386 for every process of the machine, under a name of
 # this process's own, removed again on every way out of it.
 register_machine_wide() {
@@ -187,8 +192,7 @@ register_machine_wide() {
   # shellcheck disable=SC2064  # the name, fixed now
   trap "echo -1 >'$bfm/$name' 2>/dev/null" EXIT
   trap 'exit 130' INT TERM HUP
-  printf '%s' ":$name:M::$magic:$mask:$qemu:F" >"$bfm/register" ||
-    { log "cannot register qemu-i386 with binfmt_misc"; exit 1; }
+  register "$name"
 }
 
 # Runs inside the new namespaces: mounts, handler, then CMD.
@@ -199,8 +203,7 @@ session() {
     if [ "${USERMGR_I386_USERNS:-0}" = 1 ]; then
       mount -t binfmt_misc binfmt_misc "$bfm" || exit 1
       handler=usermgr-i386
-      printf '%s' ":$handler:M::$magic:$mask:$qemu:F" >"$bfm/register" ||
-        { log "cannot register qemu-i386 with binfmt_misc"; exit 1; }
+      register "$handler"
     else
       register_machine_wide
       handler=machine-wide
