@@ -31,16 +31,6 @@ constexpr size_t kCacheBudget = 1024;
 // this many pages at once.
 constexpr uint32_t kReadAhead = 16;
 constexpr uint32_t kSequentialWindow = 8;
-// Prefetch reads pages a few apart with one call, the pages between read and
-// dropped (a table's data pages lie between photos' pages). Worth it where a
-// read costs a round trip through the system (Windows; under Wine a server
-// call each), not where it costs less than copying the pages between.
-#ifdef _WIN32
-constexpr uint32_t kPrefetchHole = 16;
-#else
-constexpr uint32_t kPrefetchHole = 0;
-#endif
-constexpr uint32_t kPrefetchSpan = 64;  // pages one prefetch read spans at most
 // How long closing waits for other writers to make the journal durable.
 constexpr int kCloseWaitMs = 1000;
 // A reader that meets a record still being written waits this long at most.
@@ -230,6 +220,10 @@ class PagerImpl : public Pager {
     const uint32_t limit = std::min(in_write_ ? pages_ : page_count(), file_pages_);
     size_t i = 0;
     auto wanted = [&](uint32_t p) { return p < limit && !cache_.count(p) && !Special(p); };
+    // One look at the journal after all the reads instead of one after each
+    // run (a look is a system call or two).
+    std::vector<uint32_t> read;
+    std::vector<uint32_t>* fresh = Journaled() && !in_write_ ? &read : nullptr;
     while (i < n) {
       const uint32_t first = pages[i];
       if (!wanted(first)) {
@@ -238,22 +232,10 @@ class PagerImpl : public Pager {
       }
       uint32_t run = 1;
       while (i + run < n && run < kReadAhead && pages[i + run] == first + run && wanted(first + run)) ++run;
-      // Further wanted pages a small hole away join the same read.
-      size_t j = i + run;
-      uint32_t end = first + run;
-      while (kPrefetchHole > 0 && j < n && pages[j] >= end && pages[j] - end <= kPrefetchHole &&
-             pages[j] + 1 - first <= kPrefetchSpan && wanted(pages[j])) {
-        end = pages[j] + 1;
-        ++j;
-      }
-      if (j > i + run) {
-        if (!ReadSpan(first, end - first, pages + i, j - i).ok()) return;
-        i = j;
-        continue;
-      }
-      if (!ReadRun(first, run).ok()) return;
+      if (!ReadRun(first, run, fresh).ok()) break;
       i += run;
     }
+    if (fresh != nullptr && !read.empty()) CheckFresh(read);
   }
 
   bool Cached(uint32_t page) const override { return cache_.count(page) > 0 || staged_.count(page) > 0; }
@@ -535,39 +517,40 @@ class PagerImpl : public Pager {
 
   // Reads pages [first, first + run) with one call (run <= kReadAhead) into
   // the cache; pages cached already keep their buffers, which callers may
-  // hold. Pages the journal has a say on are left to ReadPage.
-  Status ReadRun(uint32_t first, uint32_t run) {
+  // hold. Pages the journal has a say on are left to ReadPage. With fresh,
+  // the journal is not looked at: the pages cached are added to fresh, for
+  // CheckFresh once the caller's reads are done.
+  Status ReadRun(uint32_t first, uint32_t run, std::vector<uint32_t>* fresh = nullptr) {
     // Pages past the file's end are still only in the journal.
     if (first >= file_pages_) return Status::OK();
     run = std::min(run, file_pages_ - first);
     if (!run_buf_) run_buf_.reset(new uint8_t[kReadAhead * kPageSize]);
     MDB_RETURN_IF_ERROR(ReadFile(uint64_t(first) * kPageSize, run * kPageSize, run_buf_.get()));
-    if (Journaled() && !in_write_) MDB_RETURN_IF_ERROR(RefreshRecords());
+    if (fresh == nullptr && Journaled() && !in_write_) MDB_RETURN_IF_ERROR(RefreshRecords());
     for (uint32_t k = 0; k < run; ++k) {
-      if (Special(first + k) || ChangedSinceSnapshot(first + k)) continue;
+      if (Special(first + k)) continue;
       Buffer& slot = cache_[first + k];
       if (slot) continue;
       slot = Take();
       memcpy(slot.get(), run_buf_.get() + size_t(k) * kPageSize, kPageSize);
+      if (fresh != nullptr) fresh->push_back(first + k);
     }
     return Status::OK();
   }
 
-  // Reads pages [first, first + span) with one call and caches the n pages
-  // listed (ascending, within the span and the file, none cached yet); the
-  // rest is dropped.
-  Status ReadSpan(uint32_t first, uint32_t span, const uint32_t* pages, size_t n) {
-    if (!span_buf_) span_buf_.reset(new uint8_t[kPrefetchSpan * kPageSize]);
-    MDB_RETURN_IF_ERROR(ReadFile(uint64_t(first) * kPageSize, span * kPageSize, span_buf_.get()));
-    if (Journaled() && !in_write_) MDB_RETURN_IF_ERROR(RefreshRecords());
-    for (size_t k = 0; k < n; ++k) {
-      if (Special(pages[k])) continue;
-      Buffer& slot = cache_[pages[k]];
-      if (slot) continue;
-      slot = Take();
-      memcpy(slot.get(), span_buf_.get() + size_t(pages[k] - first) * kPageSize, kPageSize);
+  // Pages read from the file since the journal was last looked at: a writer
+  // that changed one of them in place before it was read had written its
+  // record first, so the record is seen now, and the page goes again (read
+  // later through the journal). A look that fails takes them all back.
+  void CheckFresh(const std::vector<uint32_t>& pages) {
+    const bool ok = RefreshRecords().ok();
+    for (uint32_t p : pages) {
+      if (ok && !Special(p)) continue;
+      auto it = cache_.find(p);
+      if (it == cache_.end()) continue;
+      if (spare_.size() < kCacheBudget) spare_.push_back(std::move(it->second));
+      cache_.erase(it);
     }
-    return Status::OK();
   }
 
   // A commit after the snapshot changed the page (its old image is in the
@@ -1149,7 +1132,6 @@ class PagerImpl : public Pager {
   std::vector<Buffer> retired_;                 // pages handed out before the read moved on
   std::vector<Buffer> spare_;                   // buffers of dropped pages, for reuse
   Buffer run_buf_;                              // a read-ahead run
-  Buffer span_buf_;                             // a prefetch read with holes
   uint32_t next_sequential_ = UINT32_MAX;       // the page after the last disk read
   std::map<uint32_t, Buffer> staged_;
   std::unordered_map<uint32_t, Buffer> loose_;  // Gets outside transactions

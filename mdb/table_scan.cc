@@ -114,7 +114,7 @@ class ScanCursor : public Cursor {
   Status status_;
   bool started_ = false, done_ = false;
   std::vector<uint32_t> pages_;
-  static constexpr size_t kPrefetch = 32;
+  static constexpr size_t kPrefetch = 128;
   size_t next_page_ = 0, prefetched_ = 0;
   uint32_t page_no_ = 0;
   uint8_t page_[jet4::kPageSize];

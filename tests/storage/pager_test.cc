@@ -537,6 +537,9 @@ TEST(PagerLockTest, PagersInOneProcess) {
   // b's read does not hold a's commit back, and b goes on seeing its state:
   // the page it read, the page it had not read yet, the old length.
   ASSERT_TRUE(a->Commit().ok());
+  // Read ahead after the commit, the file holds a's pages: b still gets its own.
+  const uint32_t ahead[] = {0, 1, 2, 3};
+  b->Prefetch(ahead, 4);
   EXPECT_EQ(GetPage(b.get(), 2), MakePage(2, 0));
   EXPECT_EQ(GetPage(b.get(), 3), MakePage(3, 0));
   EXPECT_EQ(b->page_count(), 4u);
