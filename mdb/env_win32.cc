@@ -62,12 +62,12 @@ class WinFile : public File {
   ~WinFile() override { CloseHandle(h_); }
 
   Status Read(uint64_t offset, size_t n, void* out) override {
+    Positioned at(this);
     char* p = static_cast<char*>(out);
     while (n > 0) {
       const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
-      OVERLAPPED ov = At(offset);
       DWORD got = 0;
-      if (!ReadFile(h_, p, chunk, &got, &ov)) {
+      if (!at.Seek(offset) || !ReadFile(h_, p, chunk, &got, nullptr)) {
         DWORD err = GetLastError();
         if (err == ERROR_LOCK_VIOLATION) return Status::Busy("cannot read " + path_ + ": another program has locked that part");
         if (err != ERROR_HANDLE_EOF) return WinError("cannot read", path_, err);
@@ -83,12 +83,12 @@ class WinFile : public File {
 
   Status Write(uint64_t offset, const void* data, size_t n) override {
     if (!writable_) return Status::IOError("cannot write " + path_ + ": opened read-only");
+    Positioned at(this);
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
       const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
-      OVERLAPPED ov = At(offset);
       DWORD put = 0;
-      if (!WriteFile(h_, p, chunk, &put, &ov)) return WinError("cannot write", path_, GetLastError());
+      if (!at.Seek(offset) || !WriteFile(h_, p, chunk, &put, nullptr)) return WinError("cannot write", path_, GetLastError());
       if (put == 0) return Status::IOError("cannot write " + path_ + ": nothing was written");
       p += put;
       n -= put;
@@ -108,8 +108,7 @@ class WinFile : public File {
     if (!writable_) return Status::IOError("cannot truncate " + path_ + ": opened read-only");
     LARGE_INTEGER li;
     li.QuadPart = static_cast<LONGLONG>(size);
-    // Reads and writes carry their own offsets, so moving the file
-    // pointer here disturbs nothing.
+    Positioned at(this);
     if (!SetFilePointerEx(h_, li, nullptr, FILE_BEGIN) || !SetEndOfFile(h_))
       return WinError("cannot truncate", path_, GetLastError());
     return Status::OK();
@@ -140,9 +139,28 @@ class WinFile : public File {
   }
 
  private:
+  // Reads and writes move the file pointer and pass no OVERLAPPED: with
+  // one, Wine asks its server about a completion port on every call, which
+  // costs more than the read itself. The pointer is shared, so it is held
+  // from the seek to the end of the transfer.
+  class Positioned {
+   public:
+    explicit Positioned(WinFile* f) : f_(f) { AcquireSRWLockExclusive(&f_->pointer_); }
+    ~Positioned() { ReleaseSRWLockExclusive(&f_->pointer_); }
+    bool Seek(uint64_t offset) {
+      LARGE_INTEGER li;
+      li.QuadPart = static_cast<LONGLONG>(offset);
+      return SetFilePointerEx(f_->h_, li, nullptr, FILE_BEGIN) != 0;
+    }
+
+   private:
+    WinFile* f_;
+  };
+
   HANDLE h_;
   std::string path_;
   bool writable_;
+  SRWLOCK pointer_ = SRWLOCK_INIT;
 };
 
 class WinEnv : public Env {
