@@ -543,14 +543,9 @@ class PagerImpl : public Pager {
   // record first, so the record is seen now, and the page goes again (read
   // later through the journal). A look that fails takes them all back.
   void CheckFresh(const std::vector<uint32_t>& pages) {
-    const bool ok = RefreshRecords().ok();
-    for (uint32_t p : pages) {
-      if (ok && !Special(p)) continue;
-      auto it = cache_.find(p);
-      if (it == cache_.end()) continue;
-      if (spare_.size() < kCacheBudget) spare_.push_back(std::move(it->second));
-      cache_.erase(it);
-    }
+    if (!RefreshRecords().ok()) return Release(pages.data(), pages.size());
+    for (uint32_t p : pages)
+      if (Special(p)) Release(&p, 1);
   }
 
   // A commit after the snapshot changed the page (its old image is in the
